@@ -1,0 +1,25 @@
+#include "error.hpp"
+
+namespace tolvat {
+
+std::string Error::message() const {
+    switch (kind) {
+        case ErrorKind::UnitNotFound:
+            return "Unit " + first + " not found";
+        case ErrorKind::LogUnitNotFound:
+            return "Logarithmic ratio unit " + first + " not found";
+        case ErrorKind::ConstantNotFound:
+            return "Constant " + first + " not found";
+        case ErrorKind::IncompatibleUnits:
+            return first + " and " + second + " are not compatible";
+        case ErrorKind::NotCoercibleToUnit:
+            return first + " cannot be coerced into a unit";
+        case ErrorKind::NotCoercibleToNumber:
+            return first + " cannot be coerced into a number";
+        case ErrorKind::Internal:
+            return first;
+    }
+    return first;
+}
+
+}  // namespace tolvat

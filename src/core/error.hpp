@@ -1,0 +1,73 @@
+// The one error value of the core, and a small expected-style result.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <variant>
+
+namespace tolvat {
+
+enum class ErrorKind {
+    UnitNotFound,
+    LogUnitNotFound,
+    ConstantNotFound,
+    IncompatibleUnits,
+    NotCoercibleToUnit,
+    NotCoercibleToNumber,
+    // Not a user-facing kind: a consistency failure of the unit algebra. The binding raises
+    // it as an exception deriving directly from BaseException.
+    Internal,
+};
+
+struct Error {
+    ErrorKind kind;
+    std::string first;
+    std::string second;  // only IncompatibleUnits uses it
+
+    static Error unit_not_found(std::string text) { return {ErrorKind::UnitNotFound, std::move(text), {}}; }
+    static Error log_unit_not_found(std::string text) {
+        return {ErrorKind::LogUnitNotFound, std::move(text), {}};
+    }
+    static Error constant_not_found(std::string text) {
+        return {ErrorKind::ConstantNotFound, std::move(text), {}};
+    }
+    static Error incompatible(std::string first, std::string second) {
+        return {ErrorKind::IncompatibleUnits, std::move(first), std::move(second)};
+    }
+    static Error internal(std::string message) { return {ErrorKind::Internal, std::move(message), {}}; }
+
+    // The text the user sees.
+    std::string message() const;
+};
+
+// Either a value or an Error. Deliberately tiny: has_value / value / error, and nothing throws.
+template <typename T>
+class [[nodiscard]] Expected {
+public:
+    Expected(T value) : data_(std::in_place_index<0>, std::move(value)) {}
+    Expected(Error error) : data_(std::in_place_index<1>, std::move(error)) {}
+
+    bool has_value() const noexcept { return data_.index() == 0; }
+    explicit operator bool() const noexcept { return has_value(); }
+
+    T& value() & noexcept { return *std::get_if<0>(&data_); }
+    const T& value() const& noexcept { return *std::get_if<0>(&data_); }
+    T&& value() && noexcept { return std::move(*std::get_if<0>(&data_)); }
+    T& operator*() & noexcept { return value(); }
+    const T& operator*() const& noexcept { return value(); }
+    T* operator->() noexcept { return &value(); }
+    const T* operator->() const noexcept { return &value(); }
+
+    Error& error() & noexcept { return *std::get_if<1>(&data_); }
+    const Error& error() const& noexcept { return *std::get_if<1>(&data_); }
+    Error&& error() && noexcept { return std::move(*std::get_if<1>(&data_)); }
+
+private:
+    std::variant<T, Error> data_;
+};
+
+// Result of an operation that yields nothing on success.
+struct Done {};
+using Status = Expected<Done>;
+
+}  // namespace tolvat

@@ -1,0 +1,22 @@
+// A value in a unit collection, and the operations on it that need no Python.
+#pragma once
+
+#include "error.hpp"
+#include "unit_collection.hpp"
+
+namespace tolvat {
+
+struct Quantity {
+    UnitCollection unit;
+    double value = 1.0;
+};
+
+// The quantity converted into `target` (equal dimension required). Offsets apply only when both
+// collections hold exactly one entry.
+Expected<Quantity> as_unit_internal(const Quantity& source, const UnitCollection& target);
+
+// Replaces the quantity's unit by its simple_simplify form and converts the value to it. On
+// failure the quantity is unchanged.
+Status ss_inpl_internal(Quantity& quantity);
+
+}  // namespace tolvat

@@ -1,0 +1,80 @@
+#include "single_unit.hpp"
+
+#include <atomic>
+#include <functional>
+#include <utility>
+
+namespace tolvat {
+namespace {
+
+struct CustomUnitRecord : UnitDef {
+    CustomUnitRecord(std::string name, std::string symbol, double multiplier, const BaseExponents& exponents)
+        : UnitDef{{}, {}, 0.0, multiplier, exponents},
+          name_text(std::move(name)),
+          symbol_text(std::move(symbol)) {
+        this->name = name_text;
+        this->symbol = symbol_text;
+    }
+    mutable std::atomic<long> refs{1};
+    std::string name_text;
+    std::string symbol_text;
+};
+
+}  // namespace
+
+bool operator==(const ComposedText& a, const ComposedText& b) noexcept {
+    if (a.size() != b.size()) return false;
+    if (a.head.size() == b.head.size()) return a.head == b.head && a.tail == b.tail;
+    // Different split points: compare byte by byte across the seams.
+    auto at = [](const ComposedText& t, std::size_t i) {
+        return i < t.head.size() ? t.head[i] : t.tail[i - t.head.size()];
+    };
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (at(a, i) != at(b, i)) return false;
+    }
+    return true;
+}
+
+SingleUnit SingleUnit::custom(std::string name, std::string symbol, double multiplier,
+                              const BaseExponents& exponents) {
+    auto* record = new CustomUnitRecord(std::move(name), std::move(symbol), multiplier, exponents);
+    SingleUnit unit(*record);
+    // The constructor above does not retain; the record starts with one reference, ours.
+    return unit;
+}
+
+void SingleUnit::retain() const noexcept {
+    if (def_ != nullptr && !is_table_unit(def_)) {
+        static_cast<const CustomUnitRecord*>(def_)->refs.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+void SingleUnit::release() noexcept {
+    if (def_ != nullptr && !is_table_unit(def_)) {
+        auto* record = const_cast<CustomUnitRecord*>(static_cast<const CustomUnitRecord*>(def_));
+        if (record->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete record;
+    }
+    def_ = nullptr;
+}
+
+bool operator==(const SingleUnit& a, const SingleUnit& b) noexcept {
+    if (!(a.multiplier() == b.multiplier()) || !(a.offset() == b.offset())) return false;
+    if (!exponents_equal(a.exponents(), b.exponents())) return false;
+    if (a.def_ == b.def_ && a.prefix_ == b.prefix_) return true;
+    return a.name() == b.name() && a.symbol() == b.symbol();
+}
+
+std::size_t SingleUnit::hash() const noexcept {
+    // FNV-1a over the composed name, so a prefixed unit hashes like its joined text.
+    std::size_t h = 1469598103934665603ull;
+    const ComposedText text = name();
+    for (std::string_view part : {text.head, text.tail}) {
+        for (unsigned char c : part) {
+            h ^= c;
+            h *= 1099511628211ull;
+        }
+    }
+    return h;
+}
+
+}  // namespace tolvat

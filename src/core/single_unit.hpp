@@ -1,0 +1,97 @@
+// One resolved unit (prefix already applied): texts, size, offset and dimension.
+//
+// A table unit is two pointers into the compiled-in tables, so copying one never allocates.
+// A user-defined unit points at a reference-counted record that owns its texts; copies share
+// it, and the count is atomic so copies may live on worker threads.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "base_exponents.hpp"
+#include "catalogue.hpp"
+
+namespace tolvat {
+
+// A text made of a prefix part and a unit part, without joining them in memory.
+struct ComposedText {
+    std::string_view head;
+    std::string_view tail;
+
+    std::size_t size() const noexcept { return head.size() + tail.size(); }
+    void append_to(std::string& out) const {
+        out.append(head);
+        out.append(tail);
+    }
+    std::string str() const {
+        std::string out;
+        out.reserve(size());
+        append_to(out);
+        return out;
+    }
+    friend bool operator==(const ComposedText& a, const ComposedText& b) noexcept;
+};
+
+class SingleUnit {
+public:
+    explicit SingleUnit(const UnitDef& row) noexcept : def_(&row), prefix_(nullptr) {}
+    SingleUnit(const PrefixDef& prefix, const UnitDef& row) noexcept : def_(&row), prefix_(&prefix) {}
+
+    // Owned copy of a table row.
+    static SingleUnit create_from_unit_def_static(const UnitDef& row) noexcept { return SingleUnit(row); }
+    // A user-defined unit with offset 0.0.
+    static SingleUnit custom(std::string name, std::string symbol, double multiplier,
+                             const BaseExponents& exponents);
+
+    SingleUnit(const SingleUnit& other) noexcept : def_(other.def_), prefix_(other.prefix_) { retain(); }
+    SingleUnit(SingleUnit&& other) noexcept : def_(other.def_), prefix_(other.prefix_) {
+        other.def_ = nullptr;
+    }
+    SingleUnit& operator=(const SingleUnit& other) noexcept {
+        if (this != &other) {
+            other.retain();
+            release();
+            def_ = other.def_;
+            prefix_ = other.prefix_;
+        }
+        return *this;
+    }
+    SingleUnit& operator=(SingleUnit&& other) noexcept {
+        if (this != &other) {
+            release();
+            def_ = other.def_;
+            prefix_ = other.prefix_;
+            other.def_ = nullptr;
+        }
+        return *this;
+    }
+    ~SingleUnit() { release(); }
+
+    ComposedText name() const noexcept {
+        return prefix_ ? ComposedText{prefix_->name, def_->name} : ComposedText{{}, def_->name};
+    }
+    ComposedText symbol() const noexcept {
+        return prefix_ ? ComposedText{prefix_->symbol, def_->symbol} : ComposedText{{}, def_->symbol};
+    }
+    double multiplier() const noexcept { return prefix_ ? def_->multiplier * prefix_->factor : def_->multiplier; }
+    double offset() const noexcept { return prefix_ ? 0.0 : def_->offset; }
+    const BaseExponents& exponents() const noexcept { return def_->exponents; }
+
+    bool is_custom() const noexcept { return def_ != nullptr && !is_table_unit(def_); }
+
+    // Equal only when every field is equal; a NaN field never compares equal.
+    friend bool operator==(const SingleUnit& a, const SingleUnit& b) noexcept;
+
+    // Hash of the name alone.
+    std::size_t hash() const noexcept;
+
+private:
+    void retain() const noexcept;
+    void release() noexcept;
+
+    const UnitDef* def_;
+    const PrefixDef* prefix_;
+};
+
+}  // namespace tolvat

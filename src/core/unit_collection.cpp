@@ -1,0 +1,96 @@
+#include "unit_collection.hpp"
+
+#include <cmath>
+#include <utility>
+
+namespace tolvat {
+namespace {
+
+// Adds `power` (with the sign given) to the entry for `unit`, inserting it when absent, and drops
+// the entry when its power becomes exactly zero.
+void accumulate(UnitMap& units, const SingleUnit& unit, double power) {
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        if (units[i].unit == unit) {
+            units[i].power += power;
+            if (units[i].power == 0.0) units.erase_at(i);
+            return;
+        }
+    }
+    units.emplace_back(UnitEntry{unit, power});
+    if (power == 0.0) units.erase_at(units.size() - 1);
+}
+
+}  // namespace
+
+UnitCollection UnitCollection::from_single_unit_hashmap(UnitMap units) {
+    UnitCollection result;
+    for (const UnitEntry& entry : units) {
+        result.multiplier_ *= std::pow(entry.unit.multiplier(), entry.power);
+        const BaseExponents& e = entry.unit.exponents();
+        for (std::size_t i = 0; i < kBaseDimensionCount; ++i) result.exponents_[i] += entry.power * e[i];
+    }
+    result.units_ = std::move(units);
+    return result;
+}
+
+UnitCollection UnitCollection::coerce_unit_to_collection(SingleUnit unit) {
+    UnitCollection result;
+    result.exponents_ = unit.exponents();
+    result.multiplier_ = unit.multiplier();
+    result.units_.emplace_back(UnitEntry{std::move(unit), 1.0});
+    return result;
+}
+
+UnitCollection UnitCollection::get_base_units(const UnitCollection& collection) {
+    UnitCollection result;
+    result.units_.reserve(kBaseDimensionCount);
+    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
+        result.units_.emplace_back(UnitEntry{SingleUnit(base_unit(i)), collection.exponents_[i]});
+    }
+    result.exponents_ = collection.exponents_;
+    result.multiplier_ = 1.0;
+    return result;
+}
+
+UnitCollection UnitCollection::pow(const UnitCollection& collection, double n) {
+    UnitCollection result(collection);
+    for (UnitEntry& entry : result.units_) entry.power *= n;
+    for (double& e : result.exponents_) e *= n;
+    result.multiplier_ = std::pow(collection.multiplier_, n);
+    return result;
+}
+
+UnitCollection operator*(UnitCollection a, const UnitCollection& b) {
+    for (const UnitEntry& entry : b.units_) accumulate(a.units_, entry.unit, entry.power);
+    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) a.exponents_[i] += b.exponents_[i];
+    a.multiplier_ *= b.multiplier_;
+    return a;
+}
+
+UnitCollection operator/(UnitCollection a, const UnitCollection& b) {
+    for (const UnitEntry& entry : b.units_) {
+        // Subtracting from an existing entry and inserting -p are the same accumulation of -p.
+        accumulate(a.units_, entry.unit, -entry.power);
+    }
+    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) a.exponents_[i] -= b.exponents_[i];
+    a.multiplier_ /= b.multiplier_;
+    return a;
+}
+
+const double* UnitCollection::find(const SingleUnit& unit) const noexcept {
+    for (const UnitEntry& entry : units_) {
+        if (entry.unit == unit) return &entry.power;
+    }
+    return nullptr;
+}
+
+bool UnitCollection::same_entries(const UnitCollection& other) const noexcept {
+    if (units_.size() != other.units_.size()) return false;
+    for (const UnitEntry& entry : units_) {
+        const double* power = other.find(entry.unit);
+        if (power == nullptr || !(*power == entry.power)) return false;
+    }
+    return true;
+}
+
+}  // namespace tolvat

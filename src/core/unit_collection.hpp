@@ -1,0 +1,60 @@
+// A product of single units with real powers, with its dimension and size kept alongside.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base_exponents.hpp"
+#include "single_unit.hpp"
+#include "small_vector.hpp"
+
+namespace tolvat {
+
+struct UnitEntry {
+    SingleUnit unit;
+    double power;
+};
+
+// The entries in insertion order. At most one entry per distinct unit.
+using UnitMap = SmallVector<UnitEntry, 2>;
+
+class UnitCollection {
+public:
+    // The empty collection: the dimensionless unit with factor one.
+    UnitCollection() noexcept : exponents_{}, multiplier_(1.0) {}
+
+    // Takes the map over and computes the dimension and size from it.
+    static UnitCollection from_single_unit_hashmap(UnitMap units);
+    // A collection whose only entry is the unit at power 1.
+    static UnitCollection coerce_unit_to_collection(SingleUnit unit);
+    // The unit-expression parser; nothing when the text describes no unit.
+    static std::optional<UnitCollection> from_unit_name(std::string_view text);
+    // The same dimension written in all eight base units (zero powers included), multiplier 1.
+    static UnitCollection get_base_units(const UnitCollection& collection);
+    // Every power times n; the multiplier raised to n.
+    static UnitCollection pow(const UnitCollection& collection, double n);
+
+    friend UnitCollection operator*(UnitCollection a, const UnitCollection& b);
+    friend UnitCollection operator/(UnitCollection a, const UnitCollection& b);
+
+    const UnitMap& units() const noexcept { return units_; }
+    const BaseExponents& exponents() const noexcept { return exponents_; }
+    double multiplier() const noexcept { return multiplier_; }
+    std::size_t size() const noexcept { return units_.size(); }
+    bool empty() const noexcept { return units_.empty(); }
+
+    // The power of a unit equal to `unit`, if present.
+    const double* find(const SingleUnit& unit) const noexcept;
+
+    // Same entries with the same powers, in any order (used by tests and equality of quantities).
+    bool same_entries(const UnitCollection& other) const noexcept;
+
+private:
+    UnitMap units_;
+    BaseExponents exponents_;
+    double multiplier_;
+};
+
+}  // namespace tolvat

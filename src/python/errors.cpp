@@ -1,0 +1,112 @@
+#include "errors.hpp"
+
+#include <string>
+
+namespace tolvat::py {
+namespace {
+
+PyObject* g_internal_error = nullptr;
+
+PyObject* fetch_exception() noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    return PyErr_GetRaisedException();
+#else
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (type == nullptr) return nullptr;
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (traceback != nullptr && value != nullptr) PyException_SetTraceback(value, traceback);
+    Py_XDECREF(type);
+    Py_XDECREF(traceback);
+    return value;
+#endif
+}
+
+void restore_exception(PyObject* exc) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyErr_SetRaisedException(exc);
+#else
+    PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exc))), exc,
+                  PyException_GetTraceback(exc));
+#endif
+}
+
+}  // namespace
+
+int ensure_internal_error_type() noexcept {
+    if (g_internal_error != nullptr) return 0;
+    g_internal_error = PyErr_NewExceptionWithDoc(
+        "tolvat.TolvatInternalError",
+        "An internal consistency failure of the unit algebra. Derives from BaseException so that "
+        "`except Exception` does not swallow it.",
+        PyExc_BaseException, nullptr);
+    return g_internal_error != nullptr ? 0 : -1;
+}
+
+PyObject* internal_error_type() noexcept { return g_internal_error; }
+
+PyObject* raise_error(const Error& error) noexcept {
+    PyObject* type = PyExc_TypeError;
+    switch (error.kind) {
+        case ErrorKind::UnitNotFound:
+        case ErrorKind::LogUnitNotFound:
+        case ErrorKind::ConstantNotFound:
+            type = PyExc_LookupError;
+            break;
+        case ErrorKind::IncompatibleUnits:
+        case ErrorKind::NotCoercibleToUnit:
+        case ErrorKind::NotCoercibleToNumber:
+            type = PyExc_TypeError;
+            break;
+        case ErrorKind::Internal:
+            type = g_internal_error != nullptr ? g_internal_error : PyExc_SystemError;
+            break;
+    }
+    std::string message;
+    try {
+        message = error.message();
+    } catch (...) {
+        return PyErr_NoMemory();
+    }
+    PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+    if (text == nullptr) return nullptr;
+    PyErr_SetObject(type, text);
+    Py_DECREF(text);
+    return nullptr;
+}
+
+PyObject* raise_already_borrowed() noexcept {
+    PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+    return nullptr;
+}
+
+PyObject* raise_already_mutably_borrowed() noexcept {
+    PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+    return nullptr;
+}
+
+PyObject* raise_int32_overflow() noexcept {
+    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
+    return nullptr;
+}
+
+void add_argument_note(const char* argument_name) noexcept {
+    PyObject* exc = fetch_exception();
+    if (exc == nullptr) return;
+    PyObject* note = PyUnicode_FromFormat("while processing '%s'", argument_name);
+    if (note != nullptr) {
+        PyObject* result = PyObject_CallMethod(exc, "add_note", "O", note);
+        Py_DECREF(note);
+        if (result == nullptr) {
+            // Keep the original exception rather than the failure to annotate it.
+            PyErr_Clear();
+        } else {
+            Py_DECREF(result);
+        }
+    } else {
+        PyErr_Clear();
+    }
+    restore_exception(exc);
+}
+
+}  // namespace tolvat::py

@@ -1,0 +1,27 @@
+// Turning the core's error values, and the binding's own failures, into Python exceptions.
+#pragma once
+
+#include "../core/error.hpp"
+#include "python_api.hpp"
+
+namespace tolvat::py {
+
+// The exception raised for internal consistency failures; derives directly from BaseException.
+// It is not a module attribute. Created by the module's execution step.
+PyObject* internal_error_type() noexcept;
+int ensure_internal_error_type() noexcept;
+
+// Raises the Python exception for `error`. Always returns nullptr.
+PyObject* raise_error(const Error& error) noexcept;
+
+// The two access conflicts. Both return nullptr.
+PyObject* raise_already_borrowed() noexcept;          // wanted exclusive access, object in use
+PyObject* raise_already_mutably_borrowed() noexcept;  // wanted shared access, object held exclusively
+
+// Adds the note "while processing '<name>'" to the exception being raised.
+void add_argument_note(const char* argument_name) noexcept;
+
+// Raises OverflowError("out of range integral type conversion attempted").
+PyObject* raise_int32_overflow() noexcept;
+
+}  // namespace tolvat::py

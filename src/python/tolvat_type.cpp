@@ -1,0 +1,122 @@
+// The Tolvat type: layout, lifetime, method table, and the constructors unit() and empty().
+#include <utility>
+
+#include "../core/unit_collection.hpp"
+#include "arguments.hpp"
+#include "errors.hpp"
+#include "objects.hpp"
+#include "tolvat_methods.hpp"
+
+namespace tolvat::py {
+
+PyTypeObject* g_tolvat_type = nullptr;
+
+namespace {
+
+void tolvat_dealloc(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    as_tolvat(self)->quantity.~Quantity();
+    as_tolvat(self)->access.~AccessCounter();
+    PyObject_Free(self);
+    Py_DECREF(type);
+}
+
+#define TOLVAT_FASTCALL(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
+
+PyMethodDef tolvat_methods[] = {
+    {"unit", TOLVAT_FASTCALL(tolvat_unit), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+     "unit($cls, unit_name_or_symbol)\n--\n\n"},
+    {"constant", TOLVAT_FASTCALL(tolvat_constant), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+     "constant($cls, constant_name)\n--\n\n"},
+    {"empty", tolvat_empty, METH_NOARGS | METH_CLASS, "empty($cls)\n--\n\n"},
+    {"custom", TOLVAT_FASTCALL(tolvat_custom), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+     "custom($cls, name, abbr, definition)\n--\n\n"},
+    {"as_unit", TOLVAT_FASTCALL(tolvat_as_unit), METH_FASTCALL | METH_KEYWORDS, "as_unit($self, other)\n--\n\n"},
+    {"as_number", TOLVAT_FASTCALL(tolvat_as_number), METH_FASTCALL | METH_KEYWORDS,
+     "as_number($self, other=None, scale=False)\n--\n\n"},
+    {"as_unitless", tolvat_as_unitless, METH_NOARGS, "as_unitless($self)\n--\n\n"},
+    {"as_base_units", tolvat_as_base_units, METH_NOARGS, "as_base_units($self)\n--\n\n"},
+    {"round_sfig", TOLVAT_FASTCALL(tolvat_round_sfig), METH_FASTCALL | METH_KEYWORDS,
+     "round_sfig($self, n_sig_figs)\n--\n\n"},
+    {"simplify", tolvat_simplify, METH_NOARGS, "simplify($self)\n--\n\n"},
+    {"simplify_inplace", tolvat_simplify_inplace, METH_NOARGS, "simplify_inplace($self)\n--\n\n"},
+    {"__div__", TOLVAT_FASTCALL(tolvat_div), METH_FASTCALL | METH_KEYWORDS, "__div__($self, other)\n--\n\n"},
+    {"__rdiv__", TOLVAT_FASTCALL(tolvat_rdiv), METH_FASTCALL | METH_KEYWORDS, "__rdiv__($self, other)\n--\n\n"},
+    {"__round__", TOLVAT_FASTCALL(tolvat_round), METH_FASTCALL | METH_KEYWORDS,
+     "__round__($self, ndigits=None)\n--\n\n"},
+    {"__exp__", tolvat_exp, METH_NOARGS, "__exp__($self)\n--\n\n"},
+    {"exp", tolvat_exp, METH_NOARGS, "exp($self)\n--\n\n"},
+    {"__log__", tolvat_log, METH_NOARGS, "__log__($self)\n--\n\n"},
+    {"log", tolvat_log, METH_NOARGS, "log($self)\n--\n\n"},
+    {"__log10__", tolvat_log10, METH_NOARGS, "__log10__($self)\n--\n\n"},
+    {"log10", tolvat_log10, METH_NOARGS, "log10($self)\n--\n\n"},
+    {"descriptive", tolvat_descriptive, METH_NOARGS, "descriptive($self)\n--\n\n"},
+    {"latex", tolvat_latex, METH_NOARGS, "latex($self)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot tolvat_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Unit! yippee")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(tolvat_dealloc)},
+    {Py_tp_methods, tolvat_methods},
+    {Py_tp_str, reinterpret_cast<void*>(tolvat_str)},
+    {Py_tp_repr, reinterpret_cast<void*>(tolvat_str)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(tolvat_richcompare)},
+    {Py_nb_positive, reinterpret_cast<void*>(tolvat_positive)},
+    {Py_nb_negative, reinterpret_cast<void*>(tolvat_negative)},
+    {Py_nb_absolute, reinterpret_cast<void*>(tolvat_absolute)},
+    {Py_nb_int, reinterpret_cast<void*>(tolvat_int)},
+    {Py_nb_float, reinterpret_cast<void*>(tolvat_float)},
+    {Py_nb_add, reinterpret_cast<void*>(tolvat_add)},
+    {Py_nb_subtract, reinterpret_cast<void*>(tolvat_subtract)},
+    {Py_nb_multiply, reinterpret_cast<void*>(tolvat_multiply)},
+    {Py_nb_true_divide, reinterpret_cast<void*>(tolvat_true_divide)},
+    {Py_nb_power, reinterpret_cast<void*>(tolvat_power)},
+    {0, nullptr},
+};
+
+PyType_Spec tolvat_spec = {
+    "tolvat.Tolvat",
+    sizeof(TolvatObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    tolvat_slots,
+};
+
+}  // namespace
+
+int ensure_tolvat_type() {
+    if (g_tolvat_type != nullptr) return 0;
+    PyObject* type = PyType_FromSpec(&tolvat_spec);
+    if (type == nullptr) return -1;
+    g_tolvat_type = reinterpret_cast<PyTypeObject*>(type);
+    return 0;
+}
+
+PyObject* new_tolvat(Quantity quantity) noexcept {
+    auto* self = static_cast<TolvatObject*>(PyObject_Malloc(sizeof(TolvatObject)));
+    if (self == nullptr) return PyErr_NoMemory();
+    PyObject_Init(reinterpret_cast<PyObject*>(self), g_tolvat_type);
+    ::new (&self->access) AccessCounter();
+    ::new (&self->quantity) Quantity(std::move(quantity));
+    return reinterpret_cast<PyObject*>(self);
+}
+
+PyObject* tolvat_unit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    static const char* const names[] = {"unit_name_or_symbol"};
+    PyObject* arg;
+    if (!bind_arguments("unit", args, nargs, kwnames, names, 1, 1, &arg)) return nullptr;
+    const std::optional<std::string_view> text = text_argument(arg, "unit_name_or_symbol");
+    if (!text) return nullptr;
+    try {
+        std::optional<UnitCollection> unit = UnitCollection::from_unit_name(*text);
+        if (!unit) return raise_error(Error::unit_not_found(std::string(*text)));
+        return new_tolvat(Quantity{std::move(*unit), 1.0});
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+PyObject* tolvat_empty(PyObject*, PyObject*) noexcept { return new_tolvat(Quantity{UnitCollection(), 1.0}); }
+
+}  // namespace tolvat::py
