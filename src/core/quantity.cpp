@@ -7,7 +7,7 @@
 
 namespace tolvat {
 
-Expected<Quantity> as_unit_internal(const Quantity& source, const UnitCollection& target) {
+Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target) {
     if (!exponents_equal(source.unit.exponents(), target.exponents())) {
         return Error::incompatible(as_string(source.unit), as_string(target));
     }
@@ -18,13 +18,14 @@ Expected<Quantity> as_unit_internal(const Quantity& source, const UnitCollection
         t = t - source.unit.units()[0].unit.offset();
         t = t + target.units()[0].unit.offset();
     }
-    return Quantity{target, t / mt};
+    t = t / mt;
+    return Quantity{std::move(target), t};
 }
 
 Status ss_inpl_internal(Quantity& quantity) {
     Expected<UnitCollection> simpler = simple_simplify(quantity.unit);
     if (!simpler) return std::move(simpler).error();
-    Expected<Quantity> converted = as_unit_internal(quantity, *simpler);
+    Expected<Quantity> converted = as_unit_internal(quantity, std::move(simpler).value());
     if (!converted) return std::move(converted).error();
     quantity = std::move(converted).value();
     return Done{};

@@ -13,7 +13,7 @@ struct Quantity {
 
 // The quantity converted into `target` (equal dimension required). Offsets apply only when both
 // collections hold exactly one entry.
-Expected<Quantity> as_unit_internal(const Quantity& source, const UnitCollection& target);
+Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target);
 
 // Replaces the quantity's unit by its simple_simplify form and converts the value to it. On
 // failure the quantity is unchanged.

@@ -25,7 +25,9 @@ void accumulate(UnitMap& units, const SingleUnit& unit, double power) {
 UnitCollection UnitCollection::from_single_unit_hashmap(UnitMap units) {
     UnitCollection result;
     for (const UnitEntry& entry : units) {
-        result.multiplier_ *= std::pow(entry.unit.multiplier(), entry.power);
+        const double m = entry.unit.multiplier();
+        // pow(m, 1) is m and pow(1, p) is 1 exactly; skip the call on the common cases.
+        result.multiplier_ *= entry.power == 1.0 ? m : (m == 1.0 ? 1.0 : std::pow(m, entry.power));
         const BaseExponents& e = entry.unit.exponents();
         for (std::size_t i = 0; i < kBaseDimensionCount; ++i) result.exponents_[i] += entry.power * e[i];
     }

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what the tests need and runs every suite: the C++ core tests (GoogleTest via CTest),
+# then the Python suite under python3 and under a free-threaded CPython 3.14t.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+PY=${PYTHON:-python3}
+PYT=/opt/python3.14t/bin/python3.14t
+
+step() { printf '\n=== %s\n' "$*"; }
+
+step "system packages (GoogleTest)"
+if [ ! -f /usr/include/gtest/gtest.h ]; then
+  SUDO=""; [ "$(id -u)" = 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq libgtest-dev cmake ninja-build >/dev/null
+fi
+
+step "free-threaded CPython 3.14t"
+"$ROOT/../shared/tools/build-python314t.sh"
+
+step "C++ core tests"
+cmake -S . -B build/core-tests -G Ninja -DTOLVAT_BUILD_MODULE=OFF -DTOLVAT_BUILD_TESTS=ON >/dev/null
+cmake --build build/core-tests -j2
+ctest --test-dir build/core-tests --output-on-failure -j2
+
+for python in "$PY" "$PYT"; do
+  step "Python suite under $("$python" -c 'import sys; print(sys.version.split()[0], "free-threaded" if not getattr(sys, "_is_gil_enabled", lambda: True)() else "")')"
+  "$python" -m pip install -q --disable-pip-version-check pytest
+  "$python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps .
+  (cd tests/python && "$python" -m pytest -q -p no:cacheprovider .)
+done

@@ -1,0 +1,78 @@
+#include "quantity_arithmetic.hpp"
+
+#include <cmath>
+#include <utility>
+
+#include "render.hpp"
+#include "simplify.hpp"
+
+namespace tolvat {
+namespace {
+
+Error dimension_mismatch(const UnitCollection& first, const UnitCollection& second) {
+    return Error::incompatible(as_string(first), as_string(second));
+}
+
+// v(other) × m(other) ÷ m(self): the other operand counted in self's units.
+double rescaled(const Quantity& self, const Quantity& other) {
+    double t = other.value * other.unit.multiplier();
+    t = t / self.unit.multiplier();
+    return t;
+}
+
+}  // namespace
+
+Expected<Quantity> closing_step(Quantity r) {
+    Expected<UnitCollection> simpler = simple_simplify(r.unit);
+    if (!simpler) return std::move(simpler).error();
+    return as_unit_internal(r, std::move(simpler).value());
+}
+
+Expected<Quantity> add(const Quantity& self, const Quantity& other) {
+    if (!exponents_equal(self.unit.exponents(), other.unit.exponents())) {
+        return dimension_mismatch(self.unit, other.unit);
+    }
+    return closing_step(Quantity{self.unit, self.value + rescaled(self, other)});
+}
+
+Expected<Quantity> subtract(const Quantity& self, const Quantity& other) {
+    if (!exponents_equal(self.unit.exponents(), other.unit.exponents())) {
+        return dimension_mismatch(self.unit, other.unit);
+    }
+    return closing_step(Quantity{self.unit, self.value - rescaled(self, other)});
+}
+
+Expected<Quantity> reflected_subtract(const Quantity& self, const Quantity& other) {
+    if (!exponents_equal(self.unit.exponents(), other.unit.exponents())) {
+        return dimension_mismatch(self.unit, other.unit);
+    }
+    return closing_step(Quantity{self.unit, rescaled(self, other) - self.value});
+}
+
+Expected<Quantity> multiply(const Quantity& self, const Quantity& other) {
+    return closing_step(Quantity{self.unit * other.unit, self.value * other.value});
+}
+
+Expected<Quantity> divide(const Quantity& numerator, const Quantity& denominator) {
+    return closing_step(Quantity{numerator.unit / denominator.unit, numerator.value / denominator.value});
+}
+
+Expected<double> unitless_value(const Quantity& self) {
+    Expected<Quantity> plain = as_unit_internal(self, UnitCollection());
+    if (!plain) return std::move(plain).error();
+    return plain->value;
+}
+
+Expected<Quantity> power(const Quantity& base, const Quantity& exponent) {
+    Expected<double> p = unitless_value(exponent);
+    if (!p) return std::move(p).error();
+    return closing_step(Quantity{UnitCollection::pow(base.unit, *p), std::pow(base.value, *p)});
+}
+
+Expected<Quantity> negate(const Quantity& self) { return closing_step(Quantity{self.unit, -self.value}); }
+
+Expected<Quantity> positive(const Quantity& self) { return closing_step(self); }
+
+Quantity absolute(const Quantity& self) { return Quantity{self.unit, std::fabs(self.value)}; }
+
+}  // namespace tolvat

@@ -1,0 +1,33 @@
+// Arithmetic on quantities. Every result that is a quantity (but abs) goes through the closing
+// step: its unit is cheaply simplified and the value converted into the simplified unit.
+#pragma once
+
+#include "error.hpp"
+#include "quantity.hpp"
+
+namespace tolvat {
+
+// r's unit replaced by simple_simplify of it, r's value converted along.
+Expected<Quantity> closing_step(Quantity r);
+
+// self + other and self - other, in self's units; dimensions must be exactly equal. Offsets play
+// no part: the other operand is rescaled by the ratio of multipliers only.
+Expected<Quantity> add(const Quantity& self, const Quantity& other);
+Expected<Quantity> subtract(const Quantity& self, const Quantity& other);
+// other - self, in self's units.
+Expected<Quantity> reflected_subtract(const Quantity& self, const Quantity& other);
+
+Expected<Quantity> multiply(const Quantity& self, const Quantity& other);
+Expected<Quantity> divide(const Quantity& numerator, const Quantity& denominator);
+
+// base ** exponent; the exponent must be dimensionless and counts by its scale.
+Expected<Quantity> power(const Quantity& base, const Quantity& exponent);
+
+Expected<Quantity> negate(const Quantity& self);
+Expected<Quantity> positive(const Quantity& self);
+Quantity absolute(const Quantity& self);
+
+// The value of a dimensionless quantity as a plain number (m × v); IncompatibleUnits otherwise.
+Expected<double> unitless_value(const Quantity& self);
+
+}  // namespace tolvat
