@@ -1,0 +1,152 @@
+#include "core/unit_collection.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+
+namespace tolvat {
+namespace {
+
+// The collection's entries keyed by symbol, for compact expectations.
+std::map<std::string, double> powers(const UnitCollection& c) {
+    std::map<std::string, double> out;
+    for (const UnitEntry& e : c.units()) out[e.unit.symbol().str()] = e.power;
+    return out;
+}
+
+UnitCollection parse(std::string_view text) {
+    std::optional<UnitCollection> c = UnitCollection::from_unit_name(text);
+    EXPECT_TRUE(c.has_value()) << text;
+    return c ? *c : UnitCollection();
+}
+
+using Powers = std::map<std::string, double>;
+
+TEST(UnitExpression, ProductsQuotientsAndPowers) {
+    struct Case {
+        const char* text;
+        Powers expected;
+    };
+    const Case cases[] = {
+        {"m/s", {{"m", 1}, {"s", -1}}},
+        {"J/K.mol", {{"J", 1}, {"K", -1}, {"mol", -1}}},
+        {"W/m2.K4", {{"W", 1}, {"m", -2}, {"K", -4}}},
+        {"N.m2/s.2", {{"N", 1}, {"m", 2}, {"s", -1}}},
+        {"1/s", {{"s", -1}}},
+        {"/s", {{"s", -1}}},
+        {"m.m", {{"m", 2}}},
+        {"m/s2", {{"m", 1}, {"s", -2}}},
+        {"  m  ", {{"m", 1}}},
+        {"\u3000m\u00a0", {{"m", 1}}},
+        {"degree Celsius", {{"°C", 1}}},
+        {"degree Celsius/s", {{"°C", 1}, {"s", -1}}},
+        {"fl oz (imp)", {{"fl oz (imp)", 1}}},
+        {"pounds per square inch", {{"psi", 1}}},
+        {"m.foo", {{"m", 1}}},
+        {"m.s0", {{"m", 1}}},
+        {"m..s", {{"m", 1}, {"s", 1}}},
+        {"1.m", {{"m", 1}}},
+        {"km/hr", {{"km", 1}, {"hr", -1}}},
+        {"kg.m2/s2", {{"kg", 1}, {"m", 2}, {"s", -2}}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(powers(parse(c.text)), c.expected) << c.text;
+}
+
+TEST(UnitExpression, TextsThatDescribeNoUnit) {
+    const char* misses[] = {"m/m", "1", "", "/", "m/s/s", "m / s", "m23", "m2s", "s-1", "m\u00b2", "...",
+                            "foo", "1/1", "m.s/m.s", "/ m"};
+    for (const char* text : misses) EXPECT_FALSE(UnitCollection::from_unit_name(text).has_value()) << text;
+}
+
+TEST(UnitExpression, CachedDimensionAndSizeFollowTheEntries) {
+    const UnitCollection speed = parse("m/s");
+    const BaseExponents m_per_s{0, 0, 0, 0, 0, 1, 0, -1};
+    EXPECT_TRUE(exponents_equal(speed.exponents(), m_per_s));
+    EXPECT_EQ(speed.multiplier(), 1.0);
+    EXPECT_EQ(parse("km/hr").multiplier(), 1000.0 / 3600.0);
+    EXPECT_EQ(parse("km2").multiplier(), 1000000.0);
+}
+
+TEST(UnitExpression, HugeAndHostileTextsFinish) {
+    EXPECT_FALSE(UnitCollection::from_unit_name(std::string(4 << 20, '.')).has_value());
+    EXPECT_FALSE(UnitCollection::from_unit_name(std::string(4 << 20, '/')).has_value());
+    std::string many_meters;
+    for (int i = 0; i < 100000; ++i) many_meters += "m.";
+    const UnitCollection c = parse(many_meters);
+    EXPECT_EQ(powers(c), (Powers{{"m", 100000}}));
+    EXPECT_FALSE(UnitCollection::from_unit_name(std::string_view("m\0s", 3)).has_value());
+    EXPECT_EQ(powers(parse(std::string_view("m.\0", 3))), (Powers{{"m", 1}}));
+    EXPECT_FALSE(UnitCollection::from_unit_name("\xff\xfe\xfd").has_value());
+}
+
+TEST(UnitAlgebra, MultiplicationKeepsDistinctUnitsAndDropsZeroPowers) {
+    const UnitCollection m = parse("m");
+    const UnitCollection km = parse("km");
+    const UnitCollection m_km = m * km;
+    EXPECT_EQ(powers(m_km), (Powers{{"m", 1}, {"km", 1}}));
+    EXPECT_EQ(m_km.multiplier(), 1000.0);
+    EXPECT_EQ(m_km.exponents()[kMeter], 2.0);
+    const UnitCollection back = m_km / km;
+    EXPECT_EQ(powers(back), (Powers{{"m", 1}}));
+    EXPECT_EQ(back.multiplier(), 1.0);
+    // A zero-power entry that the other operand does not touch survives.
+    const UnitCollection zero = UnitCollection::pow(m, 0.0);
+    EXPECT_EQ(powers(zero), (Powers{{"m", 0}}));
+    EXPECT_EQ(powers(zero * UnitCollection()), (Powers{{"m", 0}}));
+    EXPECT_EQ((zero * UnitCollection()).multiplier(), 1.0);
+}
+
+TEST(UnitAlgebra, RealPowersScaleEntriesDimensionAndSize) {
+    const UnitCollection root = UnitCollection::pow(parse("m/s"), 0.5);
+    EXPECT_EQ(powers(root), (Powers{{"m", 0.5}, {"s", -0.5}}));
+    EXPECT_EQ(root.multiplier(), 1.0);
+    EXPECT_EQ(root.exponents()[kSecond], -0.5);
+    EXPECT_EQ(UnitCollection::pow(parse("km"), 2.0).multiplier(), 1000000.0);
+}
+
+TEST(UnitAlgebra, BaseUnitsListAllEightDimensions) {
+    const UnitCollection base = UnitCollection::get_base_units(parse("N"));
+    EXPECT_EQ(powers(base),
+              (Powers{{"USD", 0}, {"A", 0}, {"cd", 0}, {"K", 0}, {"kg", 1}, {"m", 1}, {"mol", 0}, {"s", -2}}));
+    EXPECT_EQ(base.multiplier(), 1.0);
+    EXPECT_EQ(UnitCollection::get_base_units(parse("km")).multiplier(), 1.0);
+}
+
+TEST(UnitAlgebra, SummariesFromAMapAndCustomUnits) {
+    UnitMap map;
+    map.emplace_back(UnitEntry{*search_for_unit_name("km"), 2.0});
+    map.emplace_back(UnitEntry{*search_for_unit_name("hr"), -1.0});
+    map.emplace_back(UnitEntry{*search_for_unit_name("g"), 0.0});
+    const UnitCollection c = UnitCollection::from_single_unit_hashmap(std::move(map));
+    EXPECT_EQ(c.size(), 3u);
+    EXPECT_EQ(c.multiplier(), std::pow(1000.0, 2.0) * std::pow(3600.0, -1.0));
+    EXPECT_EQ(c.exponents()[kMeter], 2.0);
+    EXPECT_EQ(c.exponents()[kSecond], -1.0);
+    EXPECT_EQ(c.exponents()[kKilogram], 0.0);
+
+    const SingleUnit smoot = SingleUnit::custom("smoot", "smt", 1.7018, parse("m").exponents());
+    const UnitCollection one = UnitCollection::coerce_unit_to_collection(smoot);
+    EXPECT_EQ(one.multiplier(), 1.7018);
+    // Two units named alike with different sizes are different entries.
+    const SingleUnit other = SingleUnit::custom("smoot", "smt", 2.0, parse("m").exponents());
+    const UnitCollection both = one * UnitCollection::coerce_unit_to_collection(other);
+    EXPECT_EQ(both.size(), 2u);
+    const UnitCollection same = one * UnitCollection::coerce_unit_to_collection(smoot);
+    EXPECT_EQ(powers(same), (Powers{{"smt", 2}}));
+}
+
+TEST(UnitAlgebra, ManyDistinctUnitsSpillToTheHeapIntact) {
+    UnitCollection c;
+    const char* names[] = {"m", "s", "kg", "A", "K", "mol", "cd", "USD", "ft", "hr"};
+    for (const char* n : names) c = c * parse(n);
+    EXPECT_EQ(c.size(), 10u);
+    UnitCollection copy = c;
+    for (const char* n : names) copy = copy / parse(n);
+    EXPECT_TRUE(copy.empty());
+    EXPECT_EQ(c.size(), 10u);
+}
+
+}  // namespace
+}  // namespace tolvat
