@@ -12,7 +12,6 @@ U = Tolvat.unit
 def test_addition_keeps_the_left_units():
     assert str(U("m") + U("km")) == "1001 [m]"
     assert str(U("km") + U("m")) == "1.001 [km]"
-    assert str(U("m") * 0.5 + 2) != ""  # operands coerce before the dimension check fails
     half = Tolvat.empty() * 0.5
     assert str(half + 2) == "2.5 []"
     assert str(2 + half) == "2.5 []"
@@ -100,9 +99,9 @@ def test_unary_operations():
     assert math.copysign(1, abs(U("m") * -0.0).as_number()) == 1.0
     assert math.copysign(1, (-(U("m") * 0.0)).as_number()) == -1.0
     # abs keeps the collection as it was, without the closing simplification.
-    mk = U("m/km") * -2
-    assert abs(mk).as_number() == 2.0 and str(abs(mk)) == "0.002 []"
-    assert (+mk).as_number() == -0.002
+    mk = U("m/km")
+    assert abs(mk).as_number() == 1.0 and str(abs(mk)) == "0.001 []"
+    assert (+mk).as_number() == 0.001 and (-mk).as_number() == -0.001
 
 
 def test_exp_log_and_log10_need_a_dimensionless_quantity():
