@@ -1,0 +1,173 @@
+"""Timing of one set of operations for one library; run by bench/run.py in the right interpreter.
+
+Prints one JSON object: {"library": ..., "rows": {row name: nanoseconds per call}}.
+"""
+
+import json
+import sys
+import timeit
+
+ROWS = [
+    "unit('km/hr')",
+    "a + b (same unit)",
+    "1 m + 1 km",
+    "a * b",
+    "a / b",
+    "q.as_unit('m/s')",
+    "q ** 2",
+    "str(q)",
+    "q < r",
+    "constant('c')",
+    "simplify m.km",
+    "log a + b (dB)",
+]
+
+
+def setups(library):
+    if library == "tolvat":
+        from tolvat import LogTolvat, Tolvat
+
+        U = Tolvat.unit
+        a, b = U("m") * 3.0, U("m") * 4.0
+        m, km = U("m"), U("km")
+        q = U("km/hr") * 36.0
+        r = U("m") * 5.0
+        mkm = U("m.km")
+        da, db = LogTolvat.unit("dB") * 10, LogTolvat.unit("dB") * 3
+        return {
+            "unit('km/hr')": (lambda: U("km/hr")),
+            "a + b (same unit)": (lambda: a + b),
+            "1 m + 1 km": (lambda: m + km),
+            "a * b": (lambda: a * b),
+            "a / b": (lambda: a / b),
+            "q.as_unit('m/s')": (lambda: q.as_unit("m/s")),
+            "q ** 2": (lambda: q**2),
+            "str(q)": (lambda: str(r)),
+            "q < r": (lambda: a < r),
+            "constant('c')": (lambda: Tolvat.constant("c")),
+            "simplify m.km": (lambda: mkm.simplify()),
+            "log a + b (dB)": (lambda: da + db),
+        }
+    if library == "decimal":
+        from decimal import Decimal
+
+        a, b = Decimal("3.0"), Decimal("4.0")
+        return {
+            "unit('km/hr')": (lambda: Decimal("1.5")),
+            "a + b (same unit)": (lambda: a + b),
+            "1 m + 1 km": (lambda: a + b),
+            "a * b": (lambda: a * b),
+            "a / b": (lambda: a / b),
+            "q.as_unit('m/s')": (lambda: a * b),
+            "q ** 2": (lambda: a**2),
+            "str(q)": (lambda: str(a)),
+            "q < r": (lambda: a < b),
+            "constant('c')": (lambda: Decimal("1.5")),
+            "simplify m.km": (lambda: a * b),
+            "log a + b (dB)": (lambda: a + b),
+        }
+    if library == "pint":
+        import pint
+
+        ureg = pint.UnitRegistry()
+        a, b = 3.0 * ureg.meter, 4.0 * ureg.meter
+        m, km = 1.0 * ureg.meter, 1.0 * ureg.kilometer
+        q = 36.0 * ureg("km/hr")
+        mkm = 1.0 * ureg.meter * ureg.kilometer
+        da, db = ureg.Quantity(10, "dB"), ureg.Quantity(3, "dB")
+        return {
+            "unit('km/hr')": (lambda: ureg("km/hr")),
+            "a + b (same unit)": (lambda: a + b),
+            "1 m + 1 km": (lambda: m + km),
+            "a * b": (lambda: a * b),
+            "a / b": (lambda: a / b),
+            "q.as_unit('m/s')": (lambda: q.to("m/s")),
+            "q ** 2": (lambda: q**2),
+            "str(q)": (lambda: str(a)),
+            "q < r": (lambda: a < b),
+            "constant('c')": (lambda: 1.0 * ureg.speed_of_light),
+            "simplify m.km": (lambda: mkm.to_reduced_units()),
+            "log a + b (dB)": (lambda: da.to("dimensionless") * db.to("dimensionless")),
+        }
+    if library == "astropy":
+        import astropy.constants as const
+        import astropy.units as u
+
+        a, b = 3.0 * u.m, 4.0 * u.m
+        m, km = 1.0 * u.m, 1.0 * u.km
+        q = 36.0 * u.Unit("km/h")
+        mkm = 1.0 * u.m * u.km
+        da, db = u.Magnitude(10 * u.dB(1)) if False else (10 * u.dB(u.dimensionless_unscaled)), 3 * u.dB(
+            u.dimensionless_unscaled
+        )
+        return {
+            "unit('km/hr')": (lambda: u.Unit("km/h")),
+            "a + b (same unit)": (lambda: a + b),
+            "1 m + 1 km": (lambda: m + km),
+            "a * b": (lambda: a * b),
+            "a / b": (lambda: a / b),
+            "q.as_unit('m/s')": (lambda: q.to("m/s")),
+            "q ** 2": (lambda: q**2),
+            "str(q)": (lambda: str(a)),
+            "q < r": (lambda: a < b),
+            "constant('c')": (lambda: const.c * 1.0),
+            "simplify m.km": (lambda: mkm.decompose()),
+            "log a + b (dB)": (lambda: da + db),
+        }
+    if library == "unyt":
+        import unyt
+
+        a, b = 3.0 * unyt.m, 4.0 * unyt.m
+        m, km = 1.0 * unyt.m, 1.0 * unyt.km
+        q = unyt.unyt_quantity(36.0, "km/hr")
+        mkm = 1.0 * unyt.m * unyt.km
+        return {
+            "unit('km/hr')": (lambda: unyt.Unit("km/hr")),
+            "a + b (same unit)": (lambda: a + b),
+            "1 m + 1 km": (lambda: m + km),
+            "a * b": (lambda: a * b),
+            "a / b": (lambda: a / b),
+            "q.as_unit('m/s')": (lambda: q.to("m/s")),
+            "q ** 2": (lambda: q**2),
+            "str(q)": (lambda: str(a)),
+            "q < r": (lambda: a < b),
+            "constant('c')": (lambda: unyt.physical_constants.c * 1.0),
+            "simplify m.km": (lambda: mkm.simplify()),
+        }
+    raise SystemExit(f"unknown library {library}")
+
+
+def ns_per_call(fn, budget=0.2):
+    fn()
+    number = 1
+    while True:
+        elapsed = timeit.timeit(fn, number=number)
+        if elapsed > budget / 5:
+            break
+        number *= 4
+    best = min(timeit.repeat(fn, number=number, repeat=5))
+    return best / number * 1e9
+
+
+def main():
+    library = sys.argv[1]
+    try:
+        table = setups(library)
+    except ImportError as error:
+        print(json.dumps({"library": library, "error": str(error)}))
+        return
+    rows = {}
+    for name in ROWS:
+        fn = table.get(name)
+        if fn is None:
+            continue
+        try:
+            rows[name] = ns_per_call(fn)
+        except Exception as error:  # a peer that lacks an operation
+            rows[name] = None
+            print(f"{library}: {name}: {error!r}", file=sys.stderr)
+    print(json.dumps({"library": library, "rows": rows}))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,76 @@
+"""Per-operation benchmark of tolvat against decimal.Decimal and the pure-Python peers.
+
+    python3 bench/run.py [--peers-python PATH] [--python PATH ...]
+
+tolvat and Decimal run under each --python (default: this interpreter; tolvat must be installed
+there). pint, astropy and unyt run under --peers-python, a virtual environment that has them
+(default: .venv-bench/bin/python, created on first use). Prints nanoseconds per call and the
+ratios the project aims at: within 3x of Decimal, and 50x faster than the fastest peer.
+"""
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+OPS = os.path.join(HERE, "ops.py")
+
+
+def ensure_peers(path):
+    if os.path.exists(path):
+        return path
+    venv = os.path.dirname(os.path.dirname(path))
+    print(f"creating {venv} with pint, astropy and unyt ...", file=sys.stderr)
+    subprocess.run([sys.executable, "-m", "venv", venv], check=True)
+    subprocess.run([path, "-m", "pip", "install", "-q", "pint", "astropy", "unyt"], check=True)
+    return path
+
+
+def measure(python, library):
+    out = subprocess.run([python, OPS, library], capture_output=True, text=True)
+    if out.returncode != 0:
+        return {"library": library, "error": out.stderr.strip().splitlines()[-1:]}
+    return json.loads(out.stdout.strip().splitlines()[-1])
+
+
+def fmt(ns):
+    return f"{ns:10.0f}" if ns is not None else "         -"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--python", action="append", default=None)
+    parser.add_argument("--peers-python", default=os.path.join(ROOT, ".venv-bench", "bin", "python"))
+    args = parser.parse_args()
+    pythons = args.python or [sys.executable]
+    peers_python = ensure_peers(args.peers_python)
+    peers = {lib: measure(peers_python, lib) for lib in ("pint", "astropy", "unyt")}
+    for python in pythons:
+        version = subprocess.run(
+            [python, "-c", "import sys; print(sys.version.split()[0] + ('t' if hasattr(sys, '_is_gil_enabled') and not sys._is_gil_enabled() else ''))"],
+            capture_output=True,
+            text=True,
+        ).stdout.strip()
+        ours = measure(python, "tolvat")
+        dec = measure(python, "decimal")
+        print(f"\nPython {version}: nanoseconds per call (peers on {peers_python})")
+        header = f"{'operation':22} {'tolvat':>10} {'Decimal':>10} {'pint':>10} {'astropy':>10} {'unyt':>10} {'vs Dec':>7} {'vs peer':>8}"
+        print(header)
+        print("-" * len(header))
+        for name, ns in ours.get("rows", {}).items():
+            d = dec.get("rows", {}).get(name)
+            p = [peers[lib].get("rows", {}).get(name) for lib in ("pint", "astropy", "unyt")]
+            fastest = min((x for x in p if x), default=None)
+            vs_dec = f"{ns / d:6.2f}x" if ns and d else "      -"
+            vs_peer = f"{fastest / ns:7.0f}x" if ns and fastest else "       -"
+            print(f"{name:22} {fmt(ns)} {fmt(d)} {fmt(p[0])} {fmt(p[1])} {fmt(p[2])} {vs_dec} {vs_peer}")
+        for lib, result in peers.items():
+            if "error" in result:
+                print(f"{lib}: {result['error']}")
+
+
+if __name__ == "__main__":
+    main()
