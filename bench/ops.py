@@ -97,9 +97,8 @@ def setups(library):
         m, km = 1.0 * u.m, 1.0 * u.km
         q = 36.0 * u.Unit("km/h")
         mkm = 1.0 * u.m * u.km
-        da, db = u.Magnitude(10 * u.dB(1)) if False else (10 * u.dB(u.dimensionless_unscaled)), 3 * u.dB(
-            u.dimensionless_unscaled
-        )
+        decibel = u.dB(u.dimensionless_unscaled)
+        da, db = 10 * decibel, 3 * decibel
         return {
             "unit('km/hr')": (lambda: u.Unit("km/h")),
             "a + b (same unit)": (lambda: a + b),
