@@ -11,11 +11,20 @@
 
 namespace tolvat::py {
 
-// A Tolvat (copied), a LogTolvat (its ratio, dimensionless), a float or int (dimensionless), or a
-// str naming a unit expression (one of that unit). On failure returns nothing with the Python
-// exception set: RuntimeError for a source held exclusively, OverflowError for an int too large
-// for a float, LookupError for a text naming no unit, TypeError for anything else.
-std::optional<Quantity> coerce_to_quantity(PyObject* obj) noexcept;
+// What a caller does with a failed extraction. Method arguments raise it (`Raise`, with the
+// argument note added by the caller). Operator slots and rich comparison throw it away
+// (`Discard`): then nothing describes the object (no call of its str(), which may run arbitrary
+// Python code or report to the unraisable hook), and the failure leaves no exception set.
+enum class OnFailure { Raise, Discard };
+
+// The tests are made in this order: a Tolvat (copied), a LogTolvat (its ratio, dimensionless),
+// a float or subclass (dimensionless), an int or subclass, bool included (the nearest double,
+// dimensionless), a str or subclass naming a unit expression (one of that unit). On failure
+// returns nothing; with OnFailure::Raise the exception is set: RuntimeError "Already mutably
+// borrowed" for a source held exclusively, OverflowError for an int too large for a double, the
+// interpreter's UnicodeEncodeError for a text that is not valid UTF-8, LookupError "Unit <text>
+// not found", TypeError "<str(obj)> cannot be coerced into a unit" for anything else.
+std::optional<Quantity> coerce_to_quantity(PyObject* obj, OnFailure on_failure = OnFailure::Raise) noexcept;
 
 // A plain number operand: a float, an int (as the nearest double), or a copied LogTolvat.
 struct PyNumber {
@@ -28,9 +37,11 @@ struct PyNumber {
     double as_double() const noexcept { return kind == Kind::LogQuantity ? log.ratio() : number; }
 };
 
-// On failure returns nothing with the Python exception set (TypeError "... cannot be coerced
-// into a number", OverflowError, RuntimeError).
-std::optional<PyNumber> coerce_to_number(PyObject* obj) noexcept;
+// In this order: a float or subclass, an int or subclass (the nearest double), a LogTolvat
+// (copied). On failure returns nothing; with OnFailure::Raise the exception is set:
+// OverflowError, RuntimeError, or TypeError "<str(obj)> cannot be coerced into a number" for
+// anything else, a Tolvat and a str included.
+std::optional<PyNumber> coerce_to_number(PyObject* obj, OnFailure on_failure = OnFailure::Raise) noexcept;
 
 // A copy of a LogTolvat argument; TypeError for other objects, RuntimeError when held exclusively.
 std::optional<LogQuantity> extract_log_tolvat(PyObject* obj) noexcept;

@@ -1,0 +1,181 @@
+#include "coerce.hpp"
+
+#include <new>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "../core/error.hpp"
+#include "../core/unit_collection.hpp"
+#include "errors.hpp"
+#include "objects.hpp"
+
+namespace tolvat::py {
+namespace {
+
+// Ends a failed extraction: with Discard the pending exception (if any) is dropped.
+template <typename T>
+std::optional<T> fail(OnFailure on_failure) noexcept {
+    if (on_failure == OnFailure::Discard) PyErr_Clear();
+    return std::nullopt;
+}
+
+// Reports the exception raised by str() of `obj` to the unraisable hook. From 3.13 on the
+// report names the type instead of handing the hook the object, whose repr() could fail too.
+void report_unprintable(PyObject* obj) noexcept {
+#if PY_VERSION_HEX >= 0x030D0000
+    PyErr_FormatUnraisable("Exception ignored in str() of a %T object used as an operand", obj);
+#else
+    PyErr_WriteUnraisable(obj);
+#endif
+}
+
+// Appends the UTF-8 form of `text` to `out`. Lone surrogates cannot be encoded; they are passed
+// through as bytes here and become replacement characters when the message is decoded.
+// Returns false with an exception set.
+bool append_text(PyObject* text, std::string& out) {
+    Py_ssize_t size = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size)) {
+        out.append(utf8, static_cast<std::size_t>(size));
+        return true;
+    }
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return false;
+    PyErr_Clear();
+    PyObject* bytes = PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass");
+    if (bytes == nullptr) return false;
+    out.append(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
+    Py_DECREF(bytes);
+    return true;
+}
+
+// Python's str() of `obj`, for the messages of objects that fit no operand kind. When str()
+// fails, the failure goes to the unraisable hook and the text is "<unprintable T object>".
+// May throw std::bad_alloc.
+std::string describe(PyObject* obj) {
+    std::string out;
+    if (PyObject* text = PyObject_Str(obj)) {
+        const bool ok = append_text(text, out);
+        Py_DECREF(text);
+        if (ok) return out;
+        out.clear();
+    }
+    report_unprintable(obj);
+    out = "<unprintable ";
+    if (PyObject* name = PyType_GetName(Py_TYPE(obj))) {
+        const bool ok = append_text(name, out);
+        Py_DECREF(name);
+        if (!ok) PyErr_Clear();
+    } else {
+        PyErr_Clear();
+    }
+    out += " object>";
+    return out;
+}
+
+// Raises NotCoercibleToUnit or NotCoercibleToNumber for `obj`.
+void raise_not_coercible(ErrorKind kind, PyObject* obj) noexcept {
+    try {
+        raise_error(Error{kind, describe(obj), {}});
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+}
+
+std::optional<Quantity> copy_tolvat(PyObject* obj) noexcept {
+    TolvatObject* source = as_tolvat(obj);
+    SharedAccess access(source->access);
+    if (!access.ok()) {
+        raise_already_mutably_borrowed();
+        return std::nullopt;
+    }
+    try {
+        return source->quantity;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return std::nullopt;
+    }
+}
+
+std::optional<LogQuantity> copy_log_tolvat(PyObject* obj) noexcept {
+    LogTolvatObject* source = as_log_tolvat(obj);
+    SharedAccess access(source->access);
+    if (!access.ok()) {
+        raise_already_mutably_borrowed();
+        return std::nullopt;
+    }
+    return source->quantity;
+}
+
+// The nearest double to an int of any size; OverflowError beyond the double range. Works on the
+// stored value of int subclasses, whatever their __index__ or __float__ say.
+std::optional<double> int_to_double(PyObject* obj) noexcept {
+    const double value = PyLong_AsDouble(obj);
+    if (value == -1.0 && PyErr_Occurred()) return std::nullopt;
+    return value;
+}
+
+std::optional<Quantity> quantity_from_text(PyObject* obj) noexcept {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
+    if (utf8 == nullptr) return std::nullopt;
+    const std::string_view text(utf8, static_cast<std::size_t>(size));
+    try {
+        std::optional<UnitCollection> unit = UnitCollection::from_unit_name(text);
+        if (!unit) {
+            raise_error(Error::unit_not_found(std::string(text)));
+            return std::nullopt;
+        }
+        return Quantity{std::move(*unit), 1.0};
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+std::optional<Quantity> coerce_to_quantity(PyObject* obj, OnFailure on_failure) noexcept {
+    if (is_tolvat(obj)) {
+        if (auto copy = copy_tolvat(obj)) return copy;
+        return fail<Quantity>(on_failure);
+    }
+    if (is_log_tolvat(obj)) {
+        if (auto copy = copy_log_tolvat(obj)) return Quantity{UnitCollection(), copy->ratio()};
+        return fail<Quantity>(on_failure);
+    }
+    if (PyFloat_Check(obj)) return Quantity{UnitCollection(), PyFloat_AS_DOUBLE(obj)};
+    if (PyLong_Check(obj)) {
+        if (auto value = int_to_double(obj)) return Quantity{UnitCollection(), *value};
+        return fail<Quantity>(on_failure);
+    }
+    if (PyUnicode_Check(obj)) {
+        if (auto quantity = quantity_from_text(obj)) return quantity;
+        return fail<Quantity>(on_failure);
+    }
+    if (on_failure == OnFailure::Raise) raise_not_coercible(ErrorKind::NotCoercibleToUnit, obj);
+    return std::nullopt;
+}
+
+std::optional<PyNumber> coerce_to_number(PyObject* obj, OnFailure on_failure) noexcept {
+    if (PyFloat_Check(obj)) return PyNumber{PyNumber::Kind::Float, PyFloat_AS_DOUBLE(obj), {}};
+    if (PyLong_Check(obj)) {
+        if (auto value = int_to_double(obj)) return PyNumber{PyNumber::Kind::Integer, *value, {}};
+        return fail<PyNumber>(on_failure);
+    }
+    if (is_log_tolvat(obj)) {
+        if (auto copy = copy_log_tolvat(obj)) return PyNumber{PyNumber::Kind::LogQuantity, 0.0, *copy};
+        return fail<PyNumber>(on_failure);
+    }
+    if (on_failure == OnFailure::Raise) raise_not_coercible(ErrorKind::NotCoercibleToNumber, obj);
+    return std::nullopt;
+}
+
+std::optional<LogQuantity> extract_log_tolvat(PyObject* obj) noexcept {
+    if (!is_log_tolvat(obj)) {
+        PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to 'LogTolvat'", Py_TYPE(obj)->tp_name);
+        return std::nullopt;
+    }
+    return copy_log_tolvat(obj);
+}
+
+}  // namespace tolvat::py

@@ -1,0 +1,402 @@
+"""LogTolvat: the logarithmic units, the constructor, conversion to other logarithmic units and to
+plain numbers, and the access rules of its members."""
+
+import inspect
+import itertools
+import math
+import threading
+import weakref
+
+import pytest
+
+from tolvat import LogTolvat, Tolvat
+
+L = LogTolvat.unit
+
+# name, symbol, base
+UNITS = [
+    ("bel", "B", 10.0),
+    ("decibel", "dB", 1.2589254117941673),
+    ("neper", "Np", 2.718281828459045),
+    ("semitone", "stn", 1.0594630943592953),
+]
+BASE = {symbol: base for _, symbol, base in UNITS}
+
+
+def carried(value, source_base, target_base):
+    """The value carried into another unit: ln(ratio) / ln(target base)."""
+    return math.log(math.pow(source_base, value)) / math.log(target_base)
+
+
+def scaled(x, n):
+    """x times the number n, a LogTolvat in x's unit (the scaling operator)."""
+    try:
+        return x * n
+    except TypeError:
+        pytest.skip("scaling a LogTolvat by a number is not built yet")
+
+
+def text_form(x):
+    text = str(x)
+    if text.startswith("<tolvat.LogTolvat object"):
+        pytest.skip("the text form of LogTolvat is not built yet")
+    return text
+
+
+# ---- unit() -------------------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("name, symbol, base", UNITS)
+def test_name_and_symbol_give_one_unit_of_the_same_row(name, symbol, base):
+    by_name, by_symbol = L(name), L(symbol)
+    assert type(by_name) is LogTolvat and by_name is not by_symbol
+    for x in (by_name, by_symbol, L(unit_name_or_symbol=symbol)):
+        assert x.as_number() == 1.0
+        assert float(x) == base and x.as_unitless() == base
+    # The same base and value, hence the same carried amount into every unit.
+    for _, target, _ in UNITS:
+        assert by_name.as_number(L(target)) == by_symbol.as_number(L(target))
+
+
+def test_name_and_symbol_give_the_same_text_form():
+    for name, symbol, _ in UNITS:
+        assert text_form(L(name)) == text_form(L(symbol)) == f"1 [{symbol}]"
+
+
+@pytest.mark.parametrize(
+    "text",
+    ["db", "DB", "Db", "Bel", "NP", "STN", "", " ", " dB", "dB ", "\tB", "decibels", "bels", "deci", "mB", "kdB",
+     "dB2", "dB^2", "dB/s", "dB.dB", "m", "km", "s", "dB\x00", "\x00", "ｄB", "В", "x" * 10000],
+)
+def test_unit_reports_texts_naming_no_logarithmic_unit_verbatim(text):
+    with pytest.raises(LookupError) as info:
+        L(text)
+    assert type(info.value) is LookupError
+    assert info.value.args == (f"Logarithmic ratio unit {text} not found",)
+    assert not hasattr(info.value, "__notes__")
+
+
+def test_ordinary_units_and_log_units_are_separate_vocabularies():
+    for name, symbol, _ in UNITS:
+        with pytest.raises(LookupError):
+            Tolvat.unit(name)
+    with pytest.raises(LookupError):
+        L("meter")
+
+
+@pytest.mark.parametrize("bad", [5, 1.0, None, b"dB", ["dB"], Tolvat, LogTolvat])
+def test_unit_refuses_non_text_with_the_argument_note(bad):
+    with pytest.raises(TypeError) as info:
+        L(bad)
+    assert info.value.__notes__ == ["while processing 'unit_name_or_symbol'"]
+
+
+def test_unit_accepts_str_subclasses_by_their_text():
+    class Text(str):
+        def __str__(self):
+            return "B"
+
+    assert float(L(Text("dB"))) == BASE["dB"]
+
+
+def test_unit_text_with_lone_surrogate_raises_the_encoding_error():
+    with pytest.raises(UnicodeEncodeError) as info:
+        L("d\udc80B")
+    assert info.value.__notes__ == ["while processing 'unit_name_or_symbol'"]
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: L(),
+        lambda: L("dB", "B"),
+        lambda: L(name="dB"),
+        lambda: L("dB", unit_name_or_symbol="dB"),
+    ],
+)
+def test_unit_argument_binding_errors(call):
+    with pytest.raises(TypeError):
+        call()
+
+
+# ---- the type's members ---------------------------------------------------------------------------
+
+
+def test_members_expose_their_signatures_and_no_other_documentation():
+    signatures = {
+        "unit": "($cls, unit_name_or_symbol)",
+        "as_unit": "($self, other)",
+        "as_number": "($self, other=None)",
+        "as_unitless": "($self)",
+        "exp": "($self)",
+        "__exp__": "($self)",
+        "log": "($self)",
+        "__log__": "($self)",
+        "log10": "($self)",
+        "__log10__": "($self)",
+    }
+    for name, signature in signatures.items():
+        member = LogTolvat.__dict__[name]
+        assert member.__text_signature__ == signature, name
+        assert member.__doc__ is None, name
+    assert str(inspect.signature(LogTolvat.unit)) == "(unit_name_or_symbol)"
+    # A class method: reachable through an instance too, always giving a LogTolvat.
+    assert L("B").unit("dB").as_number(L("B")) == carried(1.0, BASE["dB"], 10.0)
+    # Operators and text forms are not members of this model; the class has no docstring.
+    assert LogTolvat.__doc__ is None
+    assert "constant" not in LogTolvat.__dict__ and "empty" not in LogTolvat.__dict__
+
+
+def test_instances_are_unhashable_always_true_and_closed():
+    x = L("dB")
+    with pytest.raises(TypeError):
+        hash(x)
+    assert LogTolvat.__hash__ is None
+    assert bool(x) is True and bool(L("B").as_unit(L("Np"))) is True
+    with pytest.raises(AttributeError):
+        x.value = 2.0
+    with pytest.raises(AttributeError):
+        x.anything = 1
+    with pytest.raises(TypeError):
+        weakref.ref(x)
+
+
+@pytest.mark.parametrize("method", ["as_unitless", "exp", "__exp__", "log", "__log__", "log10", "__log10__"])
+def test_methods_without_arguments_refuse_arguments(method):
+    x = L("B")
+    with pytest.raises(TypeError):
+        getattr(x, method)(1)
+    with pytest.raises(TypeError):
+        getattr(x, method)(other=1)
+
+
+# ---- as_unit and as_number ----------------------------------------------------------------------
+
+
+def test_one_bel_as_number_and_as_plain_numbers():
+    x = L("B")
+    assert x.as_number() == 1.0 and x.as_number(None) == 1.0 and x.as_number(other=None) == 1.0
+    assert float(x) == 10.0 and x.as_unitless() == 10.0
+    assert type(x.as_number()) is float and type(float(x)) is float
+
+
+@pytest.mark.parametrize("source, target", list(itertools.product(BASE, BASE)))
+def test_as_unit_carries_the_ratio_over(source, target):
+    x = L(source)
+    expected = carried(1.0, BASE[source], BASE[target])
+    y = x.as_unit(L(target))
+    assert type(y) is LogTolvat
+    assert y.as_number() == expected
+    assert x.as_number(L(target)) == expected
+    assert x.as_number(other=L(target)) == expected
+    # The result is in the target's unit: its ratio comes from the target's base.
+    assert float(y) == math.pow(BASE[target], expected)
+    # The source is not changed.
+    assert x.as_number() == 1.0
+
+
+def test_carried_value_is_ln_ratio_over_ln_base_not_a_scaled_value():
+    # 1 B as dB is the documented 9.999999999999998.
+    assert L("B").as_unit(L("dB")).as_number() == 9.999999999999998
+    # 1 Np as bel and back: ln(ratio) / ln(e) gives 0.9999999999999998, where v * ln(b) / ln(c)
+    # would give 0.9999999999999999.
+    there = L("Np").as_unit(L("B"))
+    assert there.as_number() == 0.43429448190325176
+    assert there.as_unit(L("Np")).as_number() == 0.9999999999999998
+    assert there.as_number(L("Np")) == 0.9999999999999998
+    back = L("stn").as_unit(L("dB")).as_unit(L("stn"))
+    assert back.as_number() == 1.0
+
+
+def test_as_unit_uses_only_the_unit_of_other():
+    target = L("B").as_unit(L("dB"))  # a decibel quantity of value 9.999999999999998
+    assert target.as_number(None) == target.as_number() == 9.999999999999998
+    x = L("Np")
+    assert x.as_unit(target).as_number() == x.as_unit(L("dB")).as_number() == carried(1.0, math.e, BASE["dB"])
+    assert x.as_number(target) == x.as_number(L("dB"))
+    # Converting to one's own unit keeps the ratio.
+    assert L("B").as_unit(L("B")).as_number() == 1.0
+
+
+def test_as_unit_keeps_the_target_name_and_symbol():
+    assert text_form(L("B").as_unit(L("decibel"))) == "9.999999999999998 [dB]"
+    assert text_form(L("dB").as_unit(L("bel"))).endswith(" [B]")
+
+
+NOT_LOG_QUANTITIES = [Tolvat.unit("m"), Tolvat.empty(), "dB", "B", 1, 1.0, True, [L("dB")], LogTolvat, object()]
+
+
+@pytest.mark.parametrize("bad", NOT_LOG_QUANTITIES + [None])
+def test_as_unit_refuses_anything_but_a_log_quantity(bad):
+    with pytest.raises(TypeError) as info:
+        L("dB").as_unit(bad)
+    assert "LogTolvat" in str(info.value)
+    assert info.value.__notes__ == ["while processing 'other'"]
+
+
+@pytest.mark.parametrize("bad", NOT_LOG_QUANTITIES)
+def test_as_number_refuses_anything_but_none_or_a_log_quantity(bad):
+    with pytest.raises(TypeError) as info:
+        L("dB").as_number(bad)
+    assert "LogTolvat" in str(info.value)
+    assert info.value.__notes__ == ["while processing 'other'"]
+
+
+def test_conversion_argument_binding():
+    x = L("dB")
+    assert x.as_unit(other=L("B")).as_number() == carried(1.0, BASE["dB"], 10.0)
+    for call in (
+        lambda: x.as_unit(),
+        lambda: x.as_unit(L("B"), L("B")),
+        lambda: x.as_unit(target=L("B")),
+        lambda: x.as_unit(L("B"), other=L("B")),
+        lambda: x.as_number(None, None),
+        lambda: x.as_number(scale=True),
+        lambda: x.as_number(L("B"), other=None),
+    ):
+        with pytest.raises(TypeError):
+            call()
+
+
+# ---- numbers from the ratio ------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("name, symbol, base", UNITS)
+def test_exp_log_and_log10_act_on_the_ratio(name, symbol, base):
+    x = L(symbol)
+    assert x.exp() == x.__exp__() == math.exp(base)
+    assert x.log() == x.__log__() == math.log(base)
+    assert x.log10() == x.__log10__() == math.log10(base)
+    assert int(x) == math.trunc(base) and type(int(x)) is int
+
+
+def test_documented_log_values():
+    assert L("Np").log() == 1.0
+    assert L("B").log10() == 1.0
+    assert L("B").exp() == math.exp(10.0)
+
+
+def test_values_reached_by_scaling():
+    db20 = scaled(L("dB"), 20)
+    assert float(db20) == 100.00000000000011
+    assert db20.as_number() == db20.as_number(None) == 20.0
+    assert db20.as_unit(L("B")).as_number() == 2.0000000000000004
+    assert db20.log10() == 2.0000000000000004
+    stn12 = scaled(L("stn"), 12)
+    assert float(stn12) == 2.000000000000001
+    assert stn12.as_unit(L("B")).as_number() == 0.30102999566398136
+    assert float(scaled(L("B"), 3)) == 1000.0
+
+
+def test_int_truncates_the_ratio_to_an_exact_int():
+    # Larger than 32 bits: the exact integer, no saturation.
+    assert int(scaled(L("B"), 10)) == 10_000_000_000
+    assert int(scaled(L("B"), 300)) == int(math.pow(10.0, 300.0))
+    assert int(scaled(L("B"), -1)) == 0  # ratio 0.1
+    assert int(scaled(L("dB"), 20)) == 100
+    assert int(scaled(L("Np"), 2.5)) == math.trunc(math.e**2.5)
+
+
+def test_int_of_nan_and_infinite_ratios_raises_pythons_errors():
+    with pytest.raises(ValueError) as nan_info:
+        int(scaled(L("B"), math.nan))
+    with pytest.raises(ValueError) as reference:
+        int(math.nan)
+    assert nan_info.value.args == reference.value.args
+    with pytest.raises(OverflowError) as inf_info:
+        int(scaled(L("B"), 400))
+    with pytest.raises(OverflowError) as reference:
+        int(math.inf)
+    assert inf_info.value.args == reference.value.args
+
+
+def test_overflow_and_zero_ratios_give_ieee_results():
+    huge = scaled(L("B"), 400)  # ratio overflows to infinity
+    assert float(huge) == math.inf and huge.log() == math.inf and huge.log10() == math.inf
+    assert huge.exp() == math.inf
+    assert huge.as_unit(L("dB")).as_number() == math.inf
+    tiny = scaled(L("B"), -400)  # ratio underflows to zero
+    assert float(tiny) == 0.0 and int(tiny) == 0 and tiny.exp() == 1.0
+    assert tiny.log() == -math.inf and tiny.log10() == -math.inf
+    assert tiny.as_number(L("Np")) == -math.inf
+    nan = scaled(L("dB"), math.nan)
+    assert math.isnan(float(nan)) and math.isnan(nan.log()) and math.isnan(nan.as_number(L("B")))
+    assert math.isnan(nan.as_number())
+
+
+# ---- access -------------------------------------------------------------------------------------------
+
+
+def test_failed_calls_leave_the_object_free():
+    x = L("dB")
+    for call in (lambda: x.as_unit(1), lambda: x.as_number("B"), lambda: L(5), lambda: x.as_unit()):
+        with pytest.raises(TypeError):
+            call()
+    assert x.as_unit(x).as_number() == carried(1.0, BASE["dB"], BASE["dB"])
+    if hasattr(x, "round_sfig"):
+        # Exclusive access succeeds only when nobody holds the object.
+        x.round_sfig(3)
+
+
+def test_readers_share_one_object_across_threads():
+    x, target = L("Np"), L("dB")
+    expected = (float(x), x.as_number(target), x.log10(), int(x))
+    errors, barrier = [], threading.Barrier(8)
+
+    def reader():
+        barrier.wait()
+        try:
+            for _ in range(2000):
+                got = (float(x), x.as_number(target), x.log10(), int(x))
+                if got != expected:
+                    errors.append(got)
+                x.as_unit(target)
+        except Exception as exc:  # pragma: no cover - reported below
+            errors.append(exc)
+
+    threads = [threading.Thread(target=reader) for _ in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert errors == []
+
+
+def test_readers_never_see_an_object_held_exclusively_except_as_runtime_error():
+    x = L("dB")
+    if not hasattr(x, "round_sfig"):
+        pytest.skip("round_sfig (the exclusive member) is not built yet")
+    stop = threading.Event()
+    failures, refusals = [], []
+
+    def writer():
+        while not stop.is_set():
+            try:
+                x.round_sfig(2)
+            except RuntimeError as exc:
+                if exc.args != ("Already borrowed",):
+                    failures.append(exc)
+
+    def reader():
+        for _ in range(5000):
+            for call in (lambda: float(x), x.as_number, x.log, lambda: L("B").as_number(x)):
+                try:
+                    call()
+                except RuntimeError as exc:
+                    refusals.append(exc)
+                    if exc.args != ("Already mutably borrowed",):
+                        failures.append(exc)
+
+    threads = [threading.Thread(target=writer)] + [threading.Thread(target=reader) for _ in range(3)]
+    for t in threads:
+        t.start()
+    for t in threads[1:]:
+        t.join()
+    stop.set()
+    threads[0].join()
+    assert failures == []
+    for exc in refusals:
+        notes = getattr(exc, "__notes__", [])
+        assert notes in ([], ["while processing 'other'"])
+    x.round_sfig(2)
+    assert x.as_number() == 1.0
