@@ -351,7 +351,7 @@ def test_readers_share_one_object_across_threads():
                 if got != expected:
                     errors.append(got)
                 x.as_unit(target)
-        except Exception as exc:  # pragma: no cover - reported below
+        except Exception as exc:
             errors.append(exc)
 
     threads = [threading.Thread(target=reader) for _ in range(8)]
@@ -368,6 +368,7 @@ def test_readers_never_see_an_object_held_exclusively_except_as_runtime_error():
         pytest.skip("round_sfig (the exclusive member) is not built yet")
     stop = threading.Event()
     failures, refusals = [], []
+    expected = [float(x), 1.0, x.log(), L("B").as_number(x)]
 
     def writer():
         while not stop.is_set():
@@ -376,16 +377,23 @@ def test_readers_never_see_an_object_held_exclusively_except_as_runtime_error():
             except RuntimeError as exc:
                 if exc.args != ("Already borrowed",):
                     failures.append(exc)
+            except Exception as exc:
+                failures.append(exc)
+                return
 
     def reader():
+        calls = (lambda: float(x), x.as_number, x.log, lambda: L("B").as_number(x))
         for _ in range(5000):
-            for call in (lambda: float(x), x.as_number, x.log, lambda: L("B").as_number(x)):
+            for call, value in zip(calls, expected):
                 try:
-                    call()
+                    if call() != value:
+                        failures.append("wrong value")
                 except RuntimeError as exc:
                     refusals.append(exc)
                     if exc.args != ("Already mutably borrowed",):
                         failures.append(exc)
+                except Exception as exc:
+                    failures.append(exc)
 
     threads = [threading.Thread(target=writer)] + [threading.Thread(target=reader) for _ in range(3)]
     for t in threads:
