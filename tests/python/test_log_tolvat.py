@@ -76,14 +76,6 @@ def test_unit_reports_texts_naming_no_logarithmic_unit_verbatim(text):
     assert not hasattr(info.value, "__notes__")
 
 
-def test_ordinary_units_and_log_units_are_separate_vocabularies():
-    for name, symbol, _ in UNITS:
-        with pytest.raises(LookupError):
-            Tolvat.unit(name)
-    with pytest.raises(LookupError):
-        L("meter")
-
-
 @pytest.mark.parametrize("bad", [5, 1.0, None, b"dB", ["dB"], Tolvat, LogTolvat])
 def test_unit_refuses_non_text_with_the_argument_note(bad):
     with pytest.raises(TypeError) as info:
@@ -105,18 +97,10 @@ def test_unit_text_with_lone_surrogate_raises_the_encoding_error():
     assert info.value.__notes__ == ["while processing 'unit_name_or_symbol'"]
 
 
-@pytest.mark.parametrize(
-    "call",
-    [
-        lambda: L(),
-        lambda: L("dB", "B"),
-        lambda: L(name="dB"),
-        lambda: L("dB", unit_name_or_symbol="dB"),
-    ],
-)
-def test_unit_argument_binding_errors(call):
-    with pytest.raises(TypeError):
-        call()
+def test_unit_argument_binding_errors():
+    for call in (lambda: L(), lambda: L("dB", "B"), lambda: L(name="dB"), lambda: L("dB", unit_name_or_symbol="dB")):
+        with pytest.raises(TypeError):
+            call()
 
 
 # ---- the type's members ---------------------------------------------------------------------------
@@ -161,13 +145,13 @@ def test_instances_are_unhashable_always_true_and_closed():
         weakref.ref(x)
 
 
-@pytest.mark.parametrize("method", ["as_unitless", "exp", "__exp__", "log", "__log__", "log10", "__log10__"])
-def test_methods_without_arguments_refuse_arguments(method):
+def test_methods_without_arguments_refuse_arguments():
     x = L("B")
-    with pytest.raises(TypeError):
-        getattr(x, method)(1)
-    with pytest.raises(TypeError):
-        getattr(x, method)(other=1)
+    for method in ("as_unitless", "exp", "__exp__", "log", "__log__", "log10", "__log10__"):
+        with pytest.raises(TypeError):
+            getattr(x, method)(1)
+        with pytest.raises(TypeError):
+            getattr(x, method)(other=1)
 
 
 # ---- as_unit and as_number ----------------------------------------------------------------------
@@ -178,6 +162,7 @@ def test_one_bel_as_number_and_as_plain_numbers():
     assert x.as_number() == 1.0 and x.as_number(None) == 1.0 and x.as_number(other=None) == 1.0
     assert float(x) == 10.0 and x.as_unitless() == 10.0
     assert type(x.as_number()) is float and type(float(x)) is float
+    assert L("Np").log() == 1.0 and x.log10() == 1.0
 
 
 @pytest.mark.parametrize("source, target", list(itertools.product(BASE, BASE)))
@@ -268,12 +253,6 @@ def test_exp_log_and_log10_act_on_the_ratio(name, symbol, base):
     assert x.log() == x.__log__() == math.log(base)
     assert x.log10() == x.__log10__() == math.log10(base)
     assert int(x) == math.trunc(base) and type(int(x)) is int
-
-
-def test_documented_log_values():
-    assert L("Np").log() == 1.0
-    assert L("B").log10() == 1.0
-    assert L("B").exp() == math.exp(10.0)
 
 
 def test_values_reached_by_scaling():
