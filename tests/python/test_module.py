@@ -57,7 +57,7 @@ def test_method_signatures_are_exposed():
     import inspect
 
     assert str(inspect.signature(Tolvat.unit)) == "(unit_name_or_symbol)"
-    assert str(inspect.signature(Tolvat.as_number)) == "(self, other=None, scale=False)"
+    assert str(inspect.signature(Tolvat.as_number)) == "(self, /, other=None, scale=False)"
     assert Tolvat.as_unit.__text_signature__ == "($self, other)"
     assert Tolvat.__round__.__text_signature__ == "($self, ndigits=None)"
     assert Tolvat.custom.__text_signature__ == "($cls, name, abbr, definition)"
