@@ -7,10 +7,30 @@
 
 namespace tolvat {
 
+namespace {
+
+// Same units with the same powers and the same size: converting changes nothing.
+bool identical_units(const UnitCollection& a, const UnitCollection& b) noexcept {
+    if (a.size() != b.size() || !(a.multiplier() == b.multiplier())) return false;
+    const UnitMap& x = a.units();
+    const UnitMap& y = b.units();
+    bool same_order = true;
+    for (std::size_t i = 0; i < x.size() && same_order; ++i) {
+        same_order = x[i].power == y[i].power && x[i].unit == y[i].unit;
+    }
+    return same_order || a.same_entries(b);
+}
+
+}  // namespace
+
 Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target) {
     if (!exponents_equal(source.unit.exponents(), target.exponents())) {
         return Error::incompatible(as_string(source.unit), as_string(target));
     }
+    // Into the very same units the value stays as it is. Running it through the formula would
+    // add rounding noise (an offset added and taken away again, a multiplier applied and divided
+    // out) and lose the sign of a zero, and every result passes through here.
+    if (identical_units(source.unit, target)) return Quantity{std::move(target), source.value};
     const double ms = source.unit.multiplier();
     const double mt = target.multiplier();
     double t = ms * source.value;

@@ -140,3 +140,11 @@ def test_operations_leave_operands_unchanged():
     for _ in (a + b, a - b, a * b, a / b, a**2, -a, abs(a)):
         pass
     assert a.as_number() == 2.0 and b.as_number() == 3.0
+
+
+def test_results_in_unchanged_units_keep_their_exact_value():
+    # The closing step converts into the same units; that must not add rounding noise.
+    assert (Tolvat.unit("°C") * 0.1).as_number() == 0.1
+    assert (Tolvat.unit("°F") * 1).as_number() == 1.0
+    assert (Tolvat.unit("km/hr") * 36).as_number() == 36.0
+    assert str(Tolvat.unit("°C") * 0.1 + Tolvat.unit("K") * 5) == "5.1 [°C]"
