@@ -1,67 +1,160 @@
-// Placeholder implementations, replaced as the features land.
+// Tolvat arithmetic: the number slots in both operand orders, __div__/__rdiv__, and the
+// transcendental methods.
+#include <cmath>
+#include <new>
+#include <utility>
+
+#include "../core/quantity_arithmetic.hpp"
+#include "arguments.hpp"
+#include "coerce.hpp"
+#include "errors.hpp"
 #include "objects.hpp"
 #include "tolvat_methods.hpp"
 
 namespace tolvat::py {
+namespace {
 
-PyObject* tolvat_add(PyObject*, PyObject*) noexcept {
+using Forward = Expected<Quantity> (*)(const Quantity& self, const Quantity& other);
+
+// The result of an operation as a new object, or its error raised.
+PyObject* finish(Expected<Quantity>&& result) noexcept {
+    if (!result) return raise_error(result.error());
+    return new_tolvat(std::move(result).value());
+}
+
+// Operations with the Tolvat operand first (forward) or second (reflected).
+Expected<Quantity> op_add(const Quantity& s, const Quantity& o) { return add(s, o); }
+Expected<Quantity> op_subtract(const Quantity& s, const Quantity& o) { return subtract(s, o); }
+Expected<Quantity> op_rsubtract(const Quantity& s, const Quantity& o) { return reflected_subtract(s, o); }
+Expected<Quantity> op_multiply(const Quantity& s, const Quantity& o) { return multiply(s, o); }
+Expected<Quantity> op_divide(const Quantity& s, const Quantity& o) { return divide(s, o); }
+Expected<Quantity> op_rdivide(const Quantity& s, const Quantity& o) { return divide(o, s); }
+Expected<Quantity> op_power(const Quantity& s, const Quantity& o) { return power(s, o); }
+Expected<Quantity> op_rpower(const Quantity& s, const Quantity& o) { return power(o, s); }
+
+// The optional third argument of pow(): None, or anything that is a number operand.
+bool modulus_acceptable(PyObject* modulus) noexcept {
+    if (modulus == nullptr || modulus == Py_None) return true;
+    return coerce_to_number(modulus, OnFailure::Discard).has_value();
+}
+
+// One attempt: `self_obj` is the Tolvat the operation runs on, `other_obj` the operand.
+// Returns Py_NotImplemented (new reference) when the attempt does not apply.
+PyObject* attempt(PyObject* self_obj, PyObject* other_obj, PyObject* modulus, Forward op) noexcept {
+    TolvatObject* self = as_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) Py_RETURN_NOTIMPLEMENTED;
+    try {
+        std::optional<Quantity> other = coerce_to_quantity(other_obj, OnFailure::Discard);
+        if (!other || !modulus_acceptable(modulus)) Py_RETURN_NOTIMPLEMENTED;
+        return finish(op(self->quantity, *other));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+PyObject* binary_slot(PyObject* left, PyObject* right, PyObject* modulus, Forward forward,
+                      Forward reflected) noexcept {
+    if (is_tolvat(left)) {
+        PyObject* result = attempt(left, right, modulus, forward);
+        if (result != Py_NotImplemented) return result;
+        Py_DECREF(result);
+    }
+    if (is_tolvat(right)) return attempt(right, left, modulus, reflected);
     Py_RETURN_NOTIMPLEMENTED;
 }
 
-PyObject* tolvat_subtract(PyObject*, PyObject*) noexcept {
-    Py_RETURN_NOTIMPLEMENTED;
+// __div__ and __rdiv__: like the operator, but a bad operand raises with the argument note.
+PyObject* division_method(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                          const char* name, Forward op) noexcept {
+    static const char* const names[] = {"other"};
+    PyObject* other_obj;
+    if (!bind_arguments(name, args, nargs, kwnames, names, 1, 1, &other_obj)) return nullptr;
+    TolvatObject* self = as_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    try {
+        std::optional<Quantity> other = coerce_to_quantity(other_obj);
+        if (!other) {
+            add_argument_note("other");
+            return nullptr;
+        }
+        return finish(op(self->quantity, *other));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
 }
 
-PyObject* tolvat_multiply(PyObject*, PyObject*) noexcept {
-    Py_RETURN_NOTIMPLEMENTED;
+using UnaryOp = Expected<Quantity> (*)(const Quantity&);
+
+PyObject* unary(PyObject* self_obj, UnaryOp op) noexcept {
+    TolvatObject* self = as_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    try {
+        return finish(op(self->quantity));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
 }
 
-PyObject* tolvat_true_divide(PyObject*, PyObject*) noexcept {
-    Py_RETURN_NOTIMPLEMENTED;
+PyObject* transcendental(PyObject* self_obj, double (*fn)(double)) noexcept {
+    TolvatObject* self = as_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    try {
+        Expected<double> x = unitless_value(self->quantity);
+        if (!x) return raise_error(x.error());
+        return PyFloat_FromDouble(fn(*x));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
 }
 
-PyObject* tolvat_power(PyObject*, PyObject*, PyObject*) noexcept {
-    Py_RETURN_NOTIMPLEMENTED;
+double c_exp(double x) { return std::exp(x); }
+double c_log(double x) { return std::log(x); }
+double c_log10(double x) { return std::log10(x); }
+
+}  // namespace
+
+PyObject* tolvat_add(PyObject* left, PyObject* right) noexcept {
+    return binary_slot(left, right, nullptr, op_add, op_add);
+}
+PyObject* tolvat_subtract(PyObject* left, PyObject* right) noexcept {
+    return binary_slot(left, right, nullptr, op_subtract, op_rsubtract);
+}
+PyObject* tolvat_multiply(PyObject* left, PyObject* right) noexcept {
+    return binary_slot(left, right, nullptr, op_multiply, op_multiply);
+}
+PyObject* tolvat_true_divide(PyObject* left, PyObject* right) noexcept {
+    return binary_slot(left, right, nullptr, op_divide, op_rdivide);
+}
+PyObject* tolvat_power(PyObject* left, PyObject* right, PyObject* modulus) noexcept {
+    return binary_slot(left, right, modulus, op_power, op_rpower);
 }
 
-PyObject* tolvat_negative(PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+PyObject* tolvat_negative(PyObject* self) noexcept { return unary(self, negate); }
+PyObject* tolvat_positive(PyObject* self) noexcept { return unary(self, tolvat::positive); }
+PyObject* tolvat_absolute(PyObject* self_obj) noexcept {
+    TolvatObject* self = as_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    try {
+        return new_tolvat(absolute(self->quantity));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
 }
 
-PyObject* tolvat_positive(PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+PyObject* tolvat_div(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return division_method(self, args, nargs, kwnames, "__div__", op_divide);
+}
+PyObject* tolvat_rdiv(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return division_method(self, args, nargs, kwnames, "__rdiv__", op_rdivide);
 }
 
-PyObject* tolvat_absolute(PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
-}
-
-PyObject* tolvat_div(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
-}
-
-PyObject* tolvat_rdiv(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
-}
-
-PyObject* tolvat_exp(PyObject*, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
-}
-
-PyObject* tolvat_log(PyObject*, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
-}
-
-PyObject* tolvat_log10(PyObject*, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
-}
+PyObject* tolvat_exp(PyObject* self, PyObject*) noexcept { return transcendental(self, c_exp); }
+PyObject* tolvat_log(PyObject* self, PyObject*) noexcept { return transcendental(self, c_log); }
+PyObject* tolvat_log10(PyObject* self, PyObject*) noexcept { return transcendental(self, c_log10); }
 
 }  // namespace tolvat::py

@@ -1,47 +1,162 @@
-// Placeholder implementations, replaced as the features land.
+// Tolvat conversion: as_unit, as_number, as_unitless, as_base_units, simplify,
+// simplify_inplace, float() and int().
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "../core/quantity_arithmetic.hpp"
+#include "../core/simplify.hpp"
+#include "arguments.hpp"
+#include "coerce.hpp"
+#include "errors.hpp"
 #include "objects.hpp"
 #include "tolvat_methods.hpp"
 
 namespace tolvat::py {
+namespace {
 
-PyObject* tolvat_as_unit(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+PyObject* finish(Expected<Quantity>&& result) noexcept {
+    if (!result) return raise_error(result.error());
+    return new_tolvat(std::move(result).value());
 }
 
-PyObject* tolvat_as_number(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+// A unit operand for a method argument; raises with the argument note on failure.
+std::optional<Quantity> unit_argument(PyObject* obj, const char* name) noexcept {
+    std::optional<Quantity> operand = coerce_to_quantity(obj);
+    if (!operand) add_argument_note(name);
+    return operand;
 }
 
-PyObject* tolvat_as_unitless(PyObject*, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+// Python's bool, or NumPy's boolean scalar, recognised by its type name so NumPy is never
+// imported. -1 with TypeError (and the note) for anything else.
+int bool_argument(PyObject* obj, const char* name) noexcept {
+    if (PyBool_Check(obj)) return obj == Py_True;
+    const char* type_name = Py_TYPE(obj)->tp_name;
+    if (std::strcmp(type_name, "numpy.bool") == 0 || std::strcmp(type_name, "numpy.bool_") == 0) {
+        const int truth = PyObject_IsTrue(obj);
+        if (truth < 0) add_argument_note(name);
+        return truth;
+    }
+    PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to 'PyBool'", type_name);
+    add_argument_note(name);
+    return -1;
 }
 
-PyObject* tolvat_as_base_units(PyObject*, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+}  // namespace
+
+PyObject* tolvat_as_unit(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    static const char* const names[] = {"other"};
+    PyObject* other_obj;
+    if (!bind_arguments("as_unit", args, nargs, kwnames, names, 1, 1, &other_obj)) return nullptr;
+    TolvatObject* self = as_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    try {
+        std::optional<Quantity> other = unit_argument(other_obj, "other");
+        if (!other) return nullptr;
+        return finish(as_unit_internal(self->quantity, std::move(other->unit)));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
 }
 
-PyObject* tolvat_simplify(PyObject*, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+PyObject* tolvat_as_number(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) noexcept {
+    static const char* const names[] = {"other", "scale"};
+    PyObject* given[2];
+    if (!bind_arguments("as_number", args, nargs, kwnames, names, 2, 0, given)) return nullptr;
+    TolvatObject* self = as_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    try {
+        std::optional<Quantity> other;
+        if (given[0] != nullptr && given[0] != Py_None) {
+            other = unit_argument(given[0], "other");
+            if (!other) return nullptr;
+        }
+        bool scale = false;
+        if (given[1] != nullptr) {
+            const int truth = bool_argument(given[1], "scale");
+            if (truth < 0) return nullptr;
+            scale = truth != 0;
+        }
+        if (!other) return PyFloat_FromDouble(self->quantity.value);
+        const double divisor = scale ? other->value : 1.0;
+        Expected<Quantity> converted = as_unit_internal(self->quantity, std::move(other->unit));
+        if (!converted) return raise_error(converted.error());
+        return PyFloat_FromDouble(converted->value / divisor);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
 }
 
-PyObject* tolvat_simplify_inplace(PyObject*, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+PyObject* tolvat_as_unitless(PyObject* self_obj, PyObject*) noexcept {
+    TolvatObject* self = as_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    try {
+        Expected<double> value = unitless_value(self->quantity);
+        if (!value) return raise_error(value.error());
+        return PyFloat_FromDouble(*value);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
 }
 
-PyObject* tolvat_float(PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+PyObject* tolvat_as_base_units(PyObject* self_obj, PyObject*) noexcept {
+    TolvatObject* self = as_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    try {
+        return finish(as_unit_internal(self->quantity, UnitCollection::get_base_units(self->quantity.unit)));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
 }
 
-PyObject* tolvat_int(PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+PyObject* tolvat_simplify(PyObject* self_obj, PyObject*) noexcept {
+    TolvatObject* self = as_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    try {
+        Expected<UnitCollection> simpler = simplify(self->quantity.unit);
+        if (!simpler) return raise_error(simpler.error());
+        return finish(as_unit_internal(self->quantity, std::move(simpler).value()));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+PyObject* tolvat_simplify_inplace(PyObject* self_obj, PyObject*) noexcept {
+    TolvatObject* self = as_tolvat(self_obj);
+    ExclusiveAccess access(self->access);
+    if (!access.ok()) return raise_already_borrowed();
+    try {
+        Expected<UnitCollection> simpler = simplify(self->quantity.unit);
+        if (!simpler) return raise_error(simpler.error());
+        Expected<Quantity> converted = as_unit_internal(self->quantity, std::move(simpler).value());
+        if (!converted) return raise_error(converted.error());
+        self->quantity = std::move(converted).value();
+        Py_RETURN_NONE;
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+PyObject* tolvat_float(PyObject* self_obj) noexcept {
+    TolvatObject* self = as_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    return PyFloat_FromDouble(self->quantity.value);
+}
+
+PyObject* tolvat_int(PyObject* self_obj) noexcept {
+    TolvatObject* self = as_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    // Truncation toward zero to an exact int of any size; NaN and infinities raise Python's own
+    // ValueError and OverflowError.
+    return PyLong_FromDouble(self->quantity.value);
 }
 
 }  // namespace tolvat::py
