@@ -1,32 +1,143 @@
-// Placeholder implementations, replaced as the features land.
+// Text forms (str/repr, latex, descriptive) and rounding (__round__, round_sfig) of Tolvat.
+//
+// All six take exclusive access and first bring the object into its cheaply simplified form in
+// place, so a printed or rounded quantity keeps the simplified units afterwards.
+#include <cstdint>
+#include <new>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "../core/number_text.hpp"
+#include "../core/render.hpp"
+#include "../core/rounding.hpp"
+#include "../core/simplify.hpp"
+#include "arguments.hpp"
+#include "errors.hpp"
 #include "objects.hpp"
 #include "tolvat_methods.hpp"
 
 namespace tolvat::py {
+namespace {
 
-PyObject* tolvat_str(PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+PyObject* to_python_text(const std::string& text) noexcept {
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
 }
 
-PyObject* tolvat_latex(PyObject*, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+// The value followed by the separator and a rendering of the object's simply simplified units.
+template <typename Render>
+PyObject* simple_text(PyObject* self, const char* separator, Render render) noexcept {
+    TolvatObject* object = as_tolvat(self);
+    ExclusiveAccess access(object->access);
+    if (!access.ok()) return raise_already_borrowed();
+    try {
+        Quantity& quantity = object->quantity;
+        Status simplified = ss_inpl_internal(quantity);
+        if (!simplified) return raise_error(simplified.error());
+        std::string text;
+        append_number_text(text, quantity.value);
+        text += separator;
+        text += render(quantity.unit);
+        return to_python_text(text);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
 }
 
-PyObject* tolvat_descriptive(PyObject*, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+// The exact decimal rounding of Python's float.__round__, for values the scaled formula cannot
+// handle. Python's own OverflowError ("rounded value too large to represent") passes through.
+std::optional<double> python_float_round(double value, std::int64_t digits) noexcept {
+    PyObject* number = PyFloat_FromDouble(value);
+    if (number == nullptr) return std::nullopt;
+    PyObject* rounded = PyObject_CallMethod(number, "__round__", "L", static_cast<long long>(digits));
+    Py_DECREF(number);
+    if (rounded == nullptr) return std::nullopt;
+    const double result = PyFloat_AsDouble(rounded);
+    Py_DECREF(rounded);
+    if (result == -1.0 && PyErr_Occurred()) return std::nullopt;
+    return result;
 }
 
-PyObject* tolvat_round(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+// Simplifies the object in place, rounds its value with `round`, and returns a new quantity in
+// the simplified units.
+template <typename Round>
+PyObject* rounded_copy(PyObject* self, Round round) noexcept {
+    TolvatObject* object = as_tolvat(self);
+    ExclusiveAccess access(object->access);
+    if (!access.ok()) return raise_already_borrowed();
+    try {
+        Quantity& quantity = object->quantity;
+        Status simplified = ss_inpl_internal(quantity);
+        if (!simplified) return raise_error(simplified.error());
+        const DecimalRounding outcome = round(quantity.value);
+        double value = outcome.value;
+        if (outcome.needs_exact) {
+            const std::optional<double> exact = python_float_round(quantity.value, outcome.digits);
+            if (!exact) return nullptr;
+            value = *exact;
+        }
+        return new_tolvat(Quantity{quantity.unit, value});
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
 }
 
-PyObject* tolvat_round_sfig(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "not available yet");
-    return nullptr;
+}  // namespace
+
+PyObject* tolvat_str(PyObject* self) noexcept {
+    TolvatObject* object = as_tolvat(self);
+    ExclusiveAccess access(object->access);
+    if (!access.ok()) return raise_already_borrowed();
+    try {
+        Quantity& quantity = object->quantity;
+        Status simplified = ss_inpl_internal(quantity);
+        if (!simplified) return raise_error(simplified.error());
+        // Only the printed copy carries the full simplification.
+        Expected<UnitCollection> full = simplify(quantity.unit);
+        if (!full) return raise_error(full.error());
+        Expected<Quantity> shown = as_unit_internal(quantity, *full);
+        if (!shown) return raise_error(shown.error());
+        std::string text;
+        append_number_text(text, shown->value);
+        text += ' ';
+        text += as_string(shown->unit);
+        return to_python_text(text);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+PyObject* tolvat_latex(PyObject* self, PyObject*) noexcept {
+    return simple_text(self, "~", [](const UnitCollection& unit) { return as_latex(unit); });
+}
+
+PyObject* tolvat_descriptive(PyObject* self, PyObject*) noexcept {
+    return simple_text(self, " ", [](const UnitCollection& unit) { return as_descriptive_string(unit); });
+}
+
+PyObject* tolvat_round(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    static const char* const names[] = {"ndigits"};
+    PyObject* arg;
+    if (!bind_arguments("__round__", args, nargs, kwnames, names, 1, 0, &arg)) return nullptr;
+    // The argument is converted before the object is touched.
+    std::optional<std::int32_t> ndigits;
+    if (arg != nullptr && arg != Py_None) {
+        ndigits = int32_argument(arg, "ndigits");
+        if (!ndigits) return nullptr;
+        const std::int32_t digits = *ndigits;
+        return rounded_copy(self, [digits](double v) { return round_to_decimals(v, digits); });
+    }
+    return rounded_copy(self, [](double v) { return DecimalRounding{round_half_away_from_zero(v), false, 0}; });
+}
+
+PyObject* tolvat_round_sfig(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    static const char* const names[] = {"n_sig_figs"};
+    PyObject* arg;
+    if (!bind_arguments("round_sfig", args, nargs, kwnames, names, 1, 1, &arg)) return nullptr;
+    const std::optional<std::int32_t> figures = int32_argument(arg, "n_sig_figs");
+    if (!figures) return nullptr;
+    const std::int32_t n = *figures;
+    return rounded_copy(self, [n](double v) { return round_to_significant_figures(v, n); });
 }
 
 }  // namespace tolvat::py
