@@ -92,12 +92,20 @@ PyObject* tolvat_str(PyObject* self) noexcept {
         Quantity& quantity = object->quantity;
         Status simplified = ss_inpl_internal(quantity);
         if (!simplified) return raise_error(simplified.error());
+        std::string text;
+        if (quantity.unit.size() <= 1) {
+            // A cheaply simplified collection of at most one unit is already fully simplified,
+            // and converting into the very same units keeps the value.
+            append_number_text(text, quantity.value);
+            text += ' ';
+            text += as_string(quantity.unit);
+            return to_python_text(text);
+        }
         // Only the printed copy carries the full simplification.
         Expected<UnitCollection> full = simplify(quantity.unit);
         if (!full) return raise_error(full.error());
-        Expected<Quantity> shown = as_unit_internal(quantity, *full);
+        Expected<Quantity> shown = as_unit_internal(quantity, std::move(full).value());
         if (!shown) return raise_error(shown.error());
-        std::string text;
         append_number_text(text, shown->value);
         text += ' ';
         text += as_string(shown->unit);
