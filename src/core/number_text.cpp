@@ -1,0 +1,133 @@
+#include "number_text.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <string_view>
+#include <system_error>
+
+namespace tolvat {
+namespace {
+
+// The shortest round-trip digits of a finite, non-negative value and its decimal exponent: the
+// value is d[0].d[1]d[2]... times ten to the power `exponent`.
+struct Digits {
+    char buffer[32];
+    std::size_t count = 0;
+    int exponent = 0;
+
+    std::string_view view() const noexcept { return {buffer, count}; }
+};
+
+Digits shortest_digits(double magnitude) noexcept {
+    // Scientific form of the shortest representation: "d.ddde+XX" or "de-XX".
+    char text[40];
+    const std::to_chars_result r = std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific);
+    Digits d;
+    const char* p = text;
+    for (; p != r.ptr && *p != 'e'; ++p) {
+        if (*p != '.') d.buffer[d.count++] = *p;
+    }
+    // Exponent: 'e', sign, digits.
+    if (p != r.ptr) {
+        ++p;
+        bool negative = false;
+        if (p != r.ptr && (*p == '-' || *p == '+')) {
+            negative = *p == '-';
+            ++p;
+        }
+        int e = 0;
+        for (; p != r.ptr; ++p) e = e * 10 + (*p - '0');
+        d.exponent = negative ? -e : e;
+    }
+    // to_chars never yields trailing zeros in the shortest form except for zero itself.
+    while (d.count > 1 && d.buffer[d.count - 1] == '0') --d.count;
+    return d;
+}
+
+// Appends "NaN", "inf" or "-inf" and returns true when the value is not finite.
+bool append_special(std::string& out, double value) {
+    if (std::isnan(value)) {
+        out.append("NaN");
+        return true;
+    }
+    if (std::isinf(value)) {
+        out.append(value < 0 ? "-inf" : "inf");
+        return true;
+    }
+    return false;
+}
+
+void append_exponent(std::string& out, int exponent) {
+    char text[8];
+    const std::to_chars_result r = std::to_chars(text, text + sizeof text, exponent);
+    out.append(text, r.ptr);
+}
+
+}  // namespace
+
+void append_number_text(std::string& out, double value) {
+    if (append_special(out, value)) return;
+    if (std::signbit(value)) out.push_back('-');
+    const Digits d = shortest_digits(std::fabs(value));
+    const std::string_view digits = d.view();
+    const long count = static_cast<long>(digits.size());
+    const long point = d.exponent + 1;  // digits before the decimal point
+    if (point <= 0) {
+        out.append("0.");
+        out.append(static_cast<std::size_t>(-point), '0');
+        out.append(digits);
+    } else if (point >= count) {
+        out.append(digits);
+        out.append(static_cast<std::size_t>(point - count), '0');
+    } else {
+        out.append(digits.substr(0, static_cast<std::size_t>(point)));
+        out.push_back('.');
+        out.append(digits.substr(static_cast<std::size_t>(point)));
+    }
+}
+
+std::string number_text(double value) {
+    std::string out;
+    append_number_text(out, value);
+    return out;
+}
+
+namespace {
+
+// One element of an exponent list: shortest digits, ".0" on whole numbers, exponent form (1e-7,
+// 1.5e16) when the magnitude is below 1e-4 or at least 1e16.
+void append_list_number(std::string& out, double value) {
+    if (append_special(out, value)) return;
+    if (std::signbit(value)) out.push_back('-');
+    const double magnitude = std::fabs(value);
+    if (magnitude != 0.0 && (magnitude < 1e-4 || magnitude >= 1e16)) {
+        const Digits d = shortest_digits(magnitude);
+        out.push_back(d.buffer[0]);
+        if (d.count > 1) {
+            out.push_back('.');
+            out.append(d.buffer + 1, d.count - 1);
+        }
+        out.push_back('e');
+        append_exponent(out, d.exponent);
+        return;
+    }
+    const std::size_t start = out.size();
+    append_number_text(out, magnitude);
+    if (out.find('.', start) == std::string::npos) out.append(".0");
+}
+
+}  // namespace
+
+std::string exponents_list_text(const BaseExponents& exponents) {
+    std::string out;
+    out.push_back('[');
+    for (std::size_t i = 0; i < exponents.size(); ++i) {
+        if (i != 0) out.append(", ");
+        append_list_number(out, exponents[i]);
+    }
+    out.push_back(']');
+    return out;
+}
+
+}  // namespace tolvat

@@ -1,0 +1,171 @@
+#include "render.hpp"
+
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "number_text.hpp"
+#include "small_vector.hpp"
+
+namespace tolvat {
+namespace {
+
+// The pieces that differ between the three forms.
+struct Style {
+    bool use_name;             // long names instead of symbols
+    std::string_view marker;   // between unit text and power
+    std::string_view separator;
+    std::string_view open;     // no negative powers: open + N + close
+    std::string_view close;
+    std::string_view open_fraction;  // otherwise open_fraction + N + middle + D + close_fraction
+    std::string_view middle;
+    std::string_view close_fraction;
+};
+
+constexpr Style kPlain{false, "", ".", "[", "]", "[", "/", "]"};
+constexpr Style kDescriptive{true, "", ".", "[", "]", "[", "/", "]"};
+constexpr Style kLatex{false, "^", "~", "\\mathrm{", "}", "\\mathrm{\\frac{", "}{", "}}"};
+
+// Factor texts are written one after another into a buffer that lives on the stack unless the
+// collection is unusually long; each factor is then a slice of it.
+class FactorBuffer {
+public:
+    FactorBuffer() = default;
+    FactorBuffer(const FactorBuffer&) = delete;
+    FactorBuffer& operator=(const FactorBuffer&) = delete;
+
+    std::size_t size() const noexcept { return on_heap_ ? heap_.size() : used_; }
+    const char* data() const noexcept { return on_heap_ ? heap_.data() : local_; }
+
+    // Appends through a std::string (used for number texts), moving to the heap when needed.
+    std::string& text() {
+        if (!on_heap_) {
+            heap_.assign(local_, used_);
+            on_heap_ = true;
+        }
+        return heap_;
+    }
+    void append(std::string_view piece) {
+        if (!on_heap_ && used_ + piece.size() <= sizeof local_) {
+            std::memcpy(local_ + used_, piece.data(), piece.size());
+            used_ += piece.size();
+            return;
+        }
+        text().append(piece);
+    }
+    void append_number(double value) {
+        // Powers are nearly always a few characters, which fit in the string's inline storage.
+        std::string digits;
+        append_number_text(digits, value);
+        append(digits);
+    }
+
+private:
+    char local_[240];
+    std::size_t used_ = 0;
+    bool on_heap_ = false;
+    std::string heap_;
+};
+
+struct Slice {
+    std::uint32_t begin;
+    std::uint32_t size;
+};
+
+using SliceList = SmallVector<Slice, 8>;
+
+void add_factor(FactorBuffer& buffer, SliceList& list, const SingleUnit& unit, double magnitude,
+                const Style& style) {
+    const std::size_t begin = buffer.size();
+    const ComposedText text = style.use_name ? unit.name() : unit.symbol();
+    buffer.append(text.head);
+    buffer.append(text.tail);
+    if (magnitude != 1.0) {
+        buffer.append(style.marker);
+        buffer.append_number(magnitude);
+    }
+    list.push_back(Slice{static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(buffer.size() - begin)});
+}
+
+// Stable insertion sort by byte-wise comparison of the factor texts.
+void sort_factors(SliceList& list, const char* base) {
+    auto view = [base](const Slice& s) { return std::string_view(base + s.begin, s.size); };
+    for (std::size_t i = 1; i < list.size(); ++i) {
+        const Slice current = list[i];
+        const std::string_view key = view(current);
+        std::size_t j = i;
+        while (j > 0 && key < view(list[j - 1])) {
+            list[j] = list[j - 1];
+            --j;
+        }
+        list[j] = current;
+    }
+}
+
+std::size_t joined_size(const SliceList& list, const Style& style) {
+    std::size_t total = 0;
+    for (const Slice& s : list) total += s.size;
+    if (list.size() > 1) total += (list.size() - 1) * style.separator.size();
+    return total;
+}
+
+void append_joined(std::string& out, const SliceList& list, const char* base, const Style& style) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (i != 0) out.append(style.separator);
+        out.append(base + list[i].begin, list[i].size);
+    }
+}
+
+std::string render(const UnitCollection& collection, const Style& style) {
+    FactorBuffer buffer;
+    SliceList numerator;
+    SliceList denominator;
+    for (const UnitEntry& entry : collection.units()) {
+        // Zero and NaN powers fall through both tests and are left out.
+        if (entry.power > 0.0) {
+            add_factor(buffer, numerator, entry.unit, entry.power, style);
+        } else if (entry.power < 0.0) {
+            add_factor(buffer, denominator, entry.unit, -entry.power, style);
+        }
+    }
+    const char* base = buffer.data();
+    sort_factors(numerator, base);
+    sort_factors(denominator, base);
+
+    std::string out;
+    if (denominator.empty()) {
+        out.reserve(style.open.size() + joined_size(numerator, style) + style.close.size());
+        out.append(style.open);
+        append_joined(out, numerator, base, style);
+        out.append(style.close);
+        return out;
+    }
+    const std::string_view one = "1";
+    const std::size_t n_size = numerator.empty() ? one.size() : joined_size(numerator, style);
+    out.reserve(style.open_fraction.size() + n_size + style.middle.size() + joined_size(denominator, style) +
+                style.close_fraction.size());
+    out.append(style.open_fraction);
+    if (numerator.empty()) {
+        out.append(one);
+    } else {
+        append_joined(out, numerator, base, style);
+    }
+    out.append(style.middle);
+    append_joined(out, denominator, base, style);
+    out.append(style.close_fraction);
+    return out;
+}
+
+}  // namespace
+
+std::string as_string(const UnitCollection& collection) { return render(collection, kPlain); }
+
+std::string as_latex(const UnitCollection& collection) { return render(collection, kLatex); }
+
+std::string as_descriptive_string(const UnitCollection& collection) { return render(collection, kDescriptive); }
+
+std::ostream& operator<<(std::ostream& out, const UnitCollection& collection) {
+    return out << as_string(collection);
+}
+
+}  // namespace tolvat
