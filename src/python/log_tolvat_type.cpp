@@ -1,15 +1,23 @@
 // The LogTolvat type: layout, lifetime and method table; the constructor unit(), the conversions
-// to other logarithmic units and to plain numbers.
+// to other logarithmic units and to plain numbers; arithmetic, comparison, text and rounding.
 //
-// A LogTolvat is never changed after creation. Every member reads it under shared access; the
-// copy of a LogQuantity is two words, so members copy it out and compute on the copy.
+// A LogTolvat is never changed after creation. Every member reads it under shared access (only
+// round_sfig insists on exclusive access); the copy of a LogQuantity is two words, so members
+// copy it out and compute on the copy.
+//
+// Two logarithmic quantities combine in the logarithmic domain (a sum multiplies the ratios) and
+// stay a LogTolvat in the left operand's unit; scaling by a plain number scales the amount; every
+// other mix with a plain number works on the ratio and gives a float.
 #include <cmath>
+#include <cstdint>
 #include <new>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "../core/log_catalogue.hpp"
+#include "../core/number_text.hpp"
+#include "../core/rounding.hpp"
 #include "arguments.hpp"
 #include "coerce.hpp"
 #include "errors.hpp"
@@ -39,11 +47,6 @@ std::optional<LogQuantity> read_self(PyObject* self) noexcept {
         return std::nullopt;
     }
     return object->quantity;
-}
-
-// The amount that carries the ratio of `source` over into `target`'s unit: ln(ratio) / ln(base).
-double carried_value(const LogQuantity& source, LogUnit target) noexcept {
-    return std::log(source.ratio()) / std::log(target->base);
 }
 
 // The unit of an `other` argument; the extraction error carries the argument note.
@@ -85,7 +88,7 @@ PyObject* log_tolvat_as_unit(PyObject* self, PyObject* const* args, Py_ssize_t n
     if (!quantity) return nullptr;
     const std::optional<LogUnit> target = other_unit(other);
     if (!target) return nullptr;
-    return new_log_tolvat(LogQuantity{*target, carried_value(*quantity, *target)});
+    return new_log_tolvat(LogQuantity{*target, quantity->value_in(*target)});
 }
 
 PyObject* log_tolvat_as_number(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -98,7 +101,7 @@ PyObject* log_tolvat_as_number(PyObject* self, PyObject* const* args, Py_ssize_t
     if (other == nullptr || other == Py_None) return PyFloat_FromDouble(quantity->value);
     const std::optional<LogUnit> target = other_unit(other);
     if (!target) return nullptr;
-    return PyFloat_FromDouble(carried_value(*quantity, *target));
+    return PyFloat_FromDouble(quantity->value_in(*target));
 }
 
 // ---- Conversion to plain numbers (all from the ratio) ------------------------------------------
@@ -125,8 +128,216 @@ PyObject* log_tolvat_int(PyObject* self) noexcept {
     return PyLong_FromDouble(quantity->ratio());
 }
 
-// ---- Arithmetic, comparison, text and rounding ------------------------------------------------
-// (Their slots and methods join the tables below.)
+// ---- Arithmetic -------------------------------------------------------------------------------
+
+enum class Operation { Add, Subtract, Multiply, Divide, Power };
+
+PyObject* not_implemented() noexcept { Py_RETURN_NOTIMPLEMENTED; }
+
+// x op operand, where the operand is a plain number or a LogTolvat.
+PyObject* forward_result(Operation operation, const LogQuantity& x, const PyNumber& operand) noexcept {
+    const bool logarithmic = operand.kind == PyNumber::Kind::LogQuantity;
+    switch (operation) {
+        case Operation::Add:
+            if (logarithmic) return new_log_tolvat(log_sum(x, operand.log));
+            return PyFloat_FromDouble(x.ratio() + operand.number);
+        case Operation::Subtract:
+            if (logarithmic) return new_log_tolvat(log_difference(x, operand.log));
+            return PyFloat_FromDouble(x.ratio() - operand.number);
+        case Operation::Multiply:
+            if (logarithmic) return PyFloat_FromDouble(operand.log.ratio() * x.ratio());
+            return new_log_tolvat(log_scaled(x, operand.number));
+        case Operation::Divide:
+            if (logarithmic) return PyFloat_FromDouble(x.ratio() / operand.log.ratio());
+            return new_log_tolvat(log_divided(x, operand.number));
+        case Operation::Power:
+            return PyFloat_FromDouble(std::pow(x.ratio(), operand.as_double()));
+    }
+    return not_implemented();
+}
+
+// n op x, where the plain number n is the left operand.
+PyObject* reflected_result(Operation operation, const LogQuantity& x, double n) noexcept {
+    switch (operation) {
+        case Operation::Add: return PyFloat_FromDouble(x.ratio() + n);
+        case Operation::Subtract: return PyFloat_FromDouble(n - x.ratio());
+        case Operation::Multiply: return new_log_tolvat(log_scaled(x, n));
+        case Operation::Divide: return PyFloat_FromDouble(n / x.ratio());
+        case Operation::Power: return PyFloat_FromDouble(std::pow(n, x.ratio()));
+    }
+    return not_implemented();
+}
+
+// One direction of an operator slot, `self` being the LogTolvat. When self cannot be read or the
+// operand or a modulus other than None is no number, the attempt gives up: NotImplemented, with
+// no exception set. A modulus that is a number is ignored.
+PyObject* attempt(Operation operation, PyObject* self, PyObject* operand, PyObject* modulus, bool reflected) noexcept {
+    LogTolvatObject* object = as_log_tolvat(self);
+    SharedAccess access(object->access);
+    if (!access.ok()) return not_implemented();
+    const std::optional<PyNumber> number = coerce_to_number(operand, OnFailure::Discard);
+    if (!number) return not_implemented();
+    if (modulus != Py_None && !coerce_to_number(modulus, OnFailure::Discard)) return not_implemented();
+    const LogQuantity x = object->quantity;
+    return reflected ? reflected_result(operation, x, number->as_double()) : forward_result(operation, x, *number);
+}
+
+// With a LogTolvat on the left only the forward forms apply, also when the left object cannot be
+// read: a reflected attempt could then succeed only because another call released the left object
+// in between, and would treat it as a plain number.
+template <Operation operation>
+PyObject* ternary_slot(PyObject* left, PyObject* right, PyObject* modulus) noexcept {
+    if (is_log_tolvat(left)) return attempt(operation, left, right, modulus, false);
+    if (is_log_tolvat(right)) return attempt(operation, right, left, modulus, true);
+    return not_implemented();
+}
+
+template <Operation operation>
+PyObject* binary_slot(PyObject* left, PyObject* right) noexcept {
+    return ternary_slot<operation>(left, right, Py_None);
+}
+
+PyObject* log_tolvat_negative(PyObject* self) noexcept {
+    const std::optional<LogQuantity> x = read_self(self);
+    if (!x) return nullptr;
+    // Flips the sign bit, so 0 becomes -0 and NaN changes sign too.
+    return new_log_tolvat(LogQuantity{x->unit, -x->value});
+}
+
+PyObject* log_tolvat_positive(PyObject* self) noexcept {
+    const std::optional<LogQuantity> x = read_self(self);
+    if (!x) return nullptr;
+    return new_log_tolvat(*x);
+}
+
+PyObject* log_tolvat_absolute(PyObject* self) noexcept {
+    const std::optional<LogQuantity> x = read_self(self);
+    if (!x) return nullptr;
+    return PyFloat_FromDouble(std::fabs(x->ratio()));
+}
+
+// The `other` argument of the division methods, which raise where the slot would give up.
+std::optional<PyNumber> number_argument(PyObject* other) noexcept {
+    std::optional<PyNumber> number = coerce_to_number(other, OnFailure::Raise);
+    if (!number) add_argument_note("other");
+    return number;
+}
+
+PyObject* log_tolvat_div(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    static const char* const names[] = {"other"};
+    PyObject* other;
+    if (!bind_arguments("__div__", args, nargs, kwnames, names, 1, 1, &other)) return nullptr;
+    const std::optional<LogQuantity> x = read_self(self);
+    if (!x) return nullptr;
+    const std::optional<PyNumber> number = number_argument(other);
+    if (!number) return nullptr;
+    return forward_result(Operation::Divide, *x, *number);
+}
+
+// other / ratio, a float whatever other is.
+PyObject* log_tolvat_rdiv(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    static const char* const names[] = {"other"};
+    PyObject* other;
+    if (!bind_arguments("__rdiv__", args, nargs, kwnames, names, 1, 1, &other)) return nullptr;
+    const std::optional<LogQuantity> x = read_self(self);
+    if (!x) return nullptr;
+    const std::optional<PyNumber> number = number_argument(other);
+    if (!number) return nullptr;
+    return PyFloat_FromDouble(number->as_double() / x->ratio());
+}
+
+// ---- Comparison: by the ratios, exactly ---------------------------------------------------------
+
+PyObject* log_tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
+    LogTolvatObject* object = as_log_tolvat(self);
+    SharedAccess access(object->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    // A Tolvat, a text or anything else is left to the other side (a Tolvat takes this object as
+    // its dimensionless ratio) or to Python's fallback.
+    const std::optional<PyNumber> number = coerce_to_number(other, OnFailure::Discard);
+    if (!number) return not_implemented();
+    const double r = object->quantity.ratio();
+    const double t = number->as_double();
+    bool result;
+    switch (op) {
+        case Py_LT: result = r < t; break;
+        case Py_LE: result = r <= t; break;
+        case Py_EQ: result = r == t; break;
+        case Py_NE: result = r != t; break;
+        case Py_GT: result = r > t; break;
+        case Py_GE: result = r >= t; break;
+        default:
+            try {
+                return raise_error(Error::internal("invalid compareop"));
+            } catch (const std::bad_alloc&) {
+                return PyErr_NoMemory();
+            }
+    }
+    return PyBool_FromLong(result);
+}
+
+// ---- Text form: the amount and the unit's symbol, as stored -------------------------------------
+
+PyObject* log_tolvat_str(PyObject* self) noexcept {
+    const std::optional<LogQuantity> x = read_self(self);
+    if (!x) return nullptr;
+    try {
+        std::string text;
+        text.reserve(40);
+        append_number_text(text, x->value);
+        text += " [";
+        text += x->unit->symbol;
+        text += ']';
+        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+// ---- Rounding of the ratio ----------------------------------------------------------------------
+
+// The rounded ratio as a float. Where the scaled formula leaves the finite range (about 300
+// digits and more, or a ratio near the top of the double range) the ratio is rounded exactly, by
+// Python's own float rounding, whose OverflowError for a result beyond the double range passes on.
+PyObject* rounded_ratio(double ratio, const DecimalRounding& outcome) noexcept {
+    if (!outcome.needs_exact) return PyFloat_FromDouble(outcome.value);
+    PyObject* number = PyFloat_FromDouble(ratio);
+    if (number == nullptr) return nullptr;
+    PyObject* rounded = PyObject_CallMethod(number, "__round__", "L", static_cast<long long>(outcome.digits));
+    Py_DECREF(number);
+    return rounded;
+}
+
+PyObject* log_tolvat_round(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    static const char* const names[] = {"ndigits"};
+    PyObject* arg;
+    if (!bind_arguments("__round__", args, nargs, kwnames, names, 1, 0, &arg)) return nullptr;
+    std::optional<std::int32_t> ndigits;
+    if (arg != nullptr && arg != Py_None) {
+        ndigits = int32_argument(arg, "ndigits");
+        if (!ndigits) return nullptr;
+    }
+    const std::optional<LogQuantity> x = read_self(self);
+    if (!x) return nullptr;
+    const double r = x->ratio();
+    if (!ndigits) return PyFloat_FromDouble(round_half_away_from_zero(r));
+    return rounded_ratio(r, round_to_decimals(r, *ndigits));
+}
+
+// Exclusive access for the length of the call, although it only reads.
+PyObject* log_tolvat_round_sfig(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                PyObject* kwnames) noexcept {
+    static const char* const names[] = {"n_sig_figs"};
+    PyObject* arg;
+    if (!bind_arguments("round_sfig", args, nargs, kwnames, names, 1, 1, &arg)) return nullptr;
+    const std::optional<std::int32_t> figures = int32_argument(arg, "n_sig_figs");
+    if (!figures) return nullptr;
+    LogTolvatObject* object = as_log_tolvat(self);
+    ExclusiveAccess access(object->access);
+    if (!access.ok()) return raise_already_borrowed();
+    const double r = object->quantity.ratio();
+    return rounded_ratio(r, round_to_significant_figures(r, *figures));
+}
 
 #define LOG_TOLVAT_FASTCALL(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
@@ -144,6 +355,13 @@ PyMethodDef log_tolvat_methods[] = {
     {"log", ratio_function<natural_log>, METH_NOARGS, "log($self)\n--\n\n"},
     {"__log10__", ratio_function<decimal_log>, METH_NOARGS, "__log10__($self)\n--\n\n"},
     {"log10", ratio_function<decimal_log>, METH_NOARGS, "log10($self)\n--\n\n"},
+    {"__div__", LOG_TOLVAT_FASTCALL(log_tolvat_div), METH_FASTCALL | METH_KEYWORDS, "__div__($self, other)\n--\n\n"},
+    {"__rdiv__", LOG_TOLVAT_FASTCALL(log_tolvat_rdiv), METH_FASTCALL | METH_KEYWORDS,
+     "__rdiv__($self, other)\n--\n\n"},
+    {"__round__", LOG_TOLVAT_FASTCALL(log_tolvat_round), METH_FASTCALL | METH_KEYWORDS,
+     "__round__($self, ndigits=None)\n--\n\n"},
+    {"round_sfig", LOG_TOLVAT_FASTCALL(log_tolvat_round_sfig), METH_FASTCALL | METH_KEYWORDS,
+     "round_sfig($self, n_sig_figs)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -152,6 +370,17 @@ PyType_Slot log_tolvat_slots[] = {
     {Py_tp_methods, log_tolvat_methods},
     // Instances compare by the ratio they stand for, so they are not hashable.
     {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(log_tolvat_richcompare)},
+    {Py_tp_str, reinterpret_cast<void*>(log_tolvat_str)},
+    {Py_tp_repr, reinterpret_cast<void*>(log_tolvat_str)},
+    {Py_nb_add, reinterpret_cast<void*>(binary_slot<Operation::Add>)},
+    {Py_nb_subtract, reinterpret_cast<void*>(binary_slot<Operation::Subtract>)},
+    {Py_nb_multiply, reinterpret_cast<void*>(binary_slot<Operation::Multiply>)},
+    {Py_nb_true_divide, reinterpret_cast<void*>(binary_slot<Operation::Divide>)},
+    {Py_nb_power, reinterpret_cast<void*>(ternary_slot<Operation::Power>)},
+    {Py_nb_negative, reinterpret_cast<void*>(log_tolvat_negative)},
+    {Py_nb_positive, reinterpret_cast<void*>(log_tolvat_positive)},
+    {Py_nb_absolute, reinterpret_cast<void*>(log_tolvat_absolute)},
     {Py_nb_int, reinterpret_cast<void*>(log_tolvat_int)},
     {Py_nb_float, reinterpret_cast<void*>(log_tolvat_float)},
     {0, nullptr},
