@@ -1,0 +1,376 @@
+"""Physical quantities: values with units, conversions and arithmetic.
+
+Two classes: ``Tolvat``, a float value in a product of units (``9.81 [m/s2]``), and
+``LogTolvat``, an amount in a logarithmic ratio unit (bel, decibel, neper, semitone).
+"""
+
+from typing import ClassVar, TypeAlias, final, overload
+
+_Number: TypeAlias = int | float
+"""A plain number. An ``int`` of any size becomes the nearest float; ``True`` and ``False`` are 1 and 0."""
+
+_UnitOperand: TypeAlias = Tolvat | LogTolvat | int | float | str
+"""Anything that stands for a quantity: a ``Tolvat``; a ``LogTolvat`` (its plain ratio, dimensionless);
+a number (dimensionless); or a unit expression such as ``"km/hr"`` (one of that unit)."""
+
+_NumberOperand: TypeAlias = LogTolvat | int | float
+"""Anything that stands for a plain number: a number, or a ``LogTolvat`` (its ratio)."""
+
+@final
+class Tolvat:
+    """A 64-bit float value in a product of units raised to real powers.
+
+    Instances come only from the class methods ``unit``, ``empty``, ``constant`` and ``custom`` and
+    from operations on quantities; the class cannot be called or subclassed. Quantities are
+    unhashable and always true. Results of ``+`` and ``-`` keep the units of the ``Tolvat`` the
+    operation runs on; every result is cheaply simplified (``m/km`` cancels to a plain number).
+    """
+
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+
+    # ---- constructors ------------------------------------------------------------------------
+    @classmethod
+    def unit(cls, unit_name_or_symbol: str) -> Tolvat:
+        """One of the given unit expression, e.g. ``Tolvat.unit("km/hr")``, kept exactly as parsed.
+
+        Raises ``LookupError`` ("Unit ... not found") when nothing in the text names a unit, and
+        ``TypeError`` when the argument is not a ``str``.
+        """
+
+    @classmethod
+    def constant(cls, constant_name: str) -> Tolvat:
+        """A physical constant by name or alternative name, e.g. ``Tolvat.constant("c")``.
+
+        Raises ``LookupError`` ("Constant ... not found") for an unknown name.
+        """
+
+    @classmethod
+    def empty(cls) -> Tolvat:
+        """The dimensionless quantity 1, with no units at all."""
+
+    @classmethod
+    def custom(cls, name: str, abbr: str, definition: _UnitOperand) -> Tolvat:
+        """One of a new unit called ``name`` (printed as ``abbr``) that is as large as ``definition``.
+
+        Only the size and dimension of the definition are kept (an offset is dropped). Raises what
+        the conversion of ``definition`` raises: ``LookupError`` for a text naming no unit,
+        ``TypeError`` for an object of no operand kind.
+        """
+
+    # ---- conversion --------------------------------------------------------------------------
+    def as_unit(self, other: _UnitOperand) -> Tolvat:
+        """The same quantity in the units of ``other`` (a unit text or a quantity; its value is ignored).
+
+        Offsets (°C, °F) apply when both sides are single units. Raises ``TypeError``
+        ("[m] and [s] are not compatible") when the dimensions differ.
+        """
+
+    def as_number(self, other: _UnitOperand | None = None, scale: bool = False) -> float:
+        """The value as a float: the stored value, or the value in the units of ``other``.
+
+        With ``scale=True`` the result counts how many of the quantity ``other`` this one holds.
+        ``scale`` must be a ``bool`` (or NumPy's boolean); an ``int`` raises ``TypeError``.
+        """
+
+    def as_unitless(self) -> float:
+        """The value of a dimensionless quantity as a plain float (180 degree gives pi).
+
+        Raises ``TypeError`` when the quantity has a dimension.
+        """
+
+    def as_base_units(self) -> Tolvat:
+        """The quantity in the eight base units (USD, A, cd, K, kg, m, mol, s); offsets never apply."""
+
+    def simplify(self) -> Tolvat:
+        """A copy in the fully simplified units (``N.m.kg/J`` becomes ``kg``)."""
+
+    def simplify_inplace(self) -> None:
+        """Replace this object's units by the fully simplified ones, converting the value.
+
+        Needs exclusive access: raises ``RuntimeError`` ("Already borrowed") while another call
+        uses the object.
+        """
+
+    def __float__(self) -> float:
+        """The stored value, with no unit conversion."""
+
+    def __int__(self) -> int:
+        """The stored value truncated toward zero, as an exact ``int`` of any size.
+
+        Raises ``ValueError`` for NaN and ``OverflowError`` for an infinity.
+        """
+
+    # ---- arithmetic --------------------------------------------------------------------------
+    def __add__(self, other: _UnitOperand, /) -> Tolvat:
+        """The sum in this quantity's units; raises ``TypeError`` when the dimensions differ."""
+
+    def __radd__(self, other: _UnitOperand, /) -> Tolvat:
+        """``other + self`` in this quantity's units; raises ``TypeError`` when the dimensions differ."""
+
+    def __sub__(self, other: _UnitOperand, /) -> Tolvat:
+        """The difference in this quantity's units; raises ``TypeError`` when the dimensions differ."""
+
+    def __rsub__(self, other: _UnitOperand, /) -> Tolvat:
+        """``other - self`` in this quantity's units; raises ``TypeError`` when the dimensions differ."""
+
+    def __mul__(self, other: _UnitOperand, /) -> Tolvat:
+        """The product; units multiply (a unit text multiplies by one of that unit)."""
+
+    def __rmul__(self, other: _UnitOperand, /) -> Tolvat:
+        """``other * self``; units multiply."""
+
+    def __truediv__(self, other: _UnitOperand, /) -> Tolvat:
+        """The quotient; units divide. Division by zero gives an infinity or NaN, never an exception."""
+
+    def __rtruediv__(self, other: _UnitOperand, /) -> Tolvat:
+        """``other / self``; units divide."""
+
+    def __pow__(self, exponent: _UnitOperand, modulus: _NumberOperand | None = None, /) -> Tolvat:
+        """This quantity to a dimensionless power (any real number); a modulus is ignored.
+
+        Raises ``TypeError`` when the exponent has a dimension.
+        """
+
+    def __rpow__(self, base: _UnitOperand, modulus: _NumberOperand | None = None, /) -> Tolvat:
+        """``base ** self``; this quantity must be dimensionless."""
+
+    def __div__(self, other: _UnitOperand) -> Tolvat:
+        """As ``self / other``, but a bad ``other`` raises instead of giving ``NotImplemented``."""
+
+    def __rdiv__(self, other: _UnitOperand) -> Tolvat:
+        """As ``other / self``, but a bad ``other`` raises instead of giving ``NotImplemented``."""
+
+    def __neg__(self) -> Tolvat:
+        """The negated quantity."""
+
+    def __pos__(self) -> Tolvat:
+        """A (cheaply simplified) copy."""
+
+    def __abs__(self) -> Tolvat:
+        """A copy with the sign of the value cleared, units unchanged."""
+
+    def exp(self) -> float:
+        """e to the power of a dimensionless quantity; raises ``TypeError`` otherwise."""
+
+    def __exp__(self) -> float:
+        """Same as ``exp()``."""
+
+    def log(self) -> float:
+        """Natural logarithm of a dimensionless quantity; raises ``TypeError`` otherwise."""
+
+    def __log__(self) -> float:
+        """Same as ``log()``."""
+
+    def log10(self) -> float:
+        """Decimal logarithm of a dimensionless quantity; raises ``TypeError`` otherwise."""
+
+    def __log10__(self) -> float:
+        """Same as ``log10()``."""
+
+    # ---- comparison --------------------------------------------------------------------------
+    def __eq__(self, other: object, /) -> bool:
+        """Exact equality after converting ``other`` into this quantity's units.
+
+        Raises ``TypeError`` when ``other`` is a quantity of another dimension; an object of no
+        operand kind is simply unequal.
+        """
+
+    def __ne__(self, other: object, /) -> bool:
+        """The negation of ``==``; raises ``TypeError`` for another dimension."""
+
+    def __lt__(self, other: _UnitOperand, /) -> bool:
+        """``other`` converted into this quantity's units, compared exactly."""
+
+    def __le__(self, other: _UnitOperand, /) -> bool:
+        """``other`` converted into this quantity's units, compared exactly."""
+
+    def __gt__(self, other: _UnitOperand, /) -> bool:
+        """``other`` converted into this quantity's units, compared exactly."""
+
+    def __ge__(self, other: _UnitOperand, /) -> bool:
+        """``other`` converted into this quantity's units, compared exactly."""
+
+    # ---- text and rounding -------------------------------------------------------------------
+    def __str__(self) -> str:
+        """The value and the fully simplified units: ``"25 [m/s]"``. Simplifies the object in place."""
+
+    def __repr__(self) -> str:
+        """Same as ``str()``."""
+
+    def __format__(self, format_spec: str, /) -> str:
+        """``str()``, or with a float format spec the number so formatted: ``f"{q:.2f}"`` gives ``"25.00 [m/s]"``.
+
+        Raises ``ValueError`` for a spec that a float does not accept.
+        """
+
+    def latex(self) -> str:
+        """The value and the units as LaTeX: ``"9.80665~\\mathrm{\\frac{m}{s^2}}"``."""
+
+    def descriptive(self) -> str:
+        """The value and the units by their long names: ``"9.80665 [meter/second2]"``."""
+
+    def __round__(self, ndigits: int | None = None) -> Tolvat:
+        """The value rounded half away from zero to ``ndigits`` decimals, as a quantity (never an ``int``).
+
+        ``ndigits`` must fit a signed 32-bit integer (``OverflowError`` otherwise).
+        """
+
+    def round_sfig(self, n_sig_figs: int) -> Tolvat:
+        """The value rounded to ``n_sig_figs`` significant figures, as a quantity."""
+
+@final
+class LogTolvat:
+    """An amount in a logarithmic ratio unit: value v in a unit of base b stands for the ratio b**v.
+
+    Two ``LogTolvat`` combine in the logarithmic domain and stay a ``LogTolvat`` in the left
+    operand's unit; scaling by a number keeps a ``LogTolvat``; every other mix with a plain number
+    works on the ratio and gives a ``float``. The class cannot be called or subclassed.
+    """
+
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+
+    @classmethod
+    def unit(cls, unit_name_or_symbol: str) -> LogTolvat:
+        """One of ``"bel"``/``"B"``, ``"decibel"``/``"dB"``, ``"neper"``/``"Np"`` or ``"semitone"``/``"stn"``.
+
+        Raises ``LookupError`` ("Logarithmic ratio unit ... not found") for any other text.
+        """
+
+    def as_unit(self, other: LogTolvat) -> LogTolvat:
+        """The same ratio in the unit of ``other`` (its value is ignored): 20 dB as bel is 2 B."""
+
+    def as_number(self, other: LogTolvat | None = None) -> float:
+        """The logarithmic amount: the stored value, or the value in the unit of ``other``."""
+
+    def as_unitless(self) -> float:
+        """The ratio base**value (20 dB gives 100.00000000000011)."""
+
+    def __float__(self) -> float:
+        """The ratio base**value."""
+
+    def __int__(self) -> int:
+        """The ratio truncated toward zero, as an exact ``int`` of any size."""
+
+    def exp(self) -> float:
+        """e to the power of the ratio."""
+
+    def __exp__(self) -> float:
+        """Same as ``exp()``."""
+
+    def log(self) -> float:
+        """Natural logarithm of the ratio."""
+
+    def __log__(self) -> float:
+        """Same as ``log()``."""
+
+    def log10(self) -> float:
+        """Decimal logarithm of the ratio."""
+
+    def __log10__(self) -> float:
+        """Same as ``log10()``."""
+
+    # ---- arithmetic --------------------------------------------------------------------------
+    @overload
+    def __add__(self, other: LogTolvat, /) -> LogTolvat:
+        """Ratios multiply: 10 dB + 10 dB is 20 dB, in this operand's unit."""
+
+    @overload
+    def __add__(self, other: _Number, /) -> float:
+        """The ratio plus the number."""
+
+    def __radd__(self, other: _Number, /) -> float:
+        """The number plus the ratio."""
+
+    @overload
+    def __sub__(self, other: LogTolvat, /) -> LogTolvat:
+        """Ratios divide: 20 dB - 10 dB is about 10 dB, in this operand's unit."""
+
+    @overload
+    def __sub__(self, other: _Number, /) -> float:
+        """The ratio minus the number."""
+
+    def __rsub__(self, other: _Number, /) -> float:
+        """The number minus the ratio."""
+
+    @overload
+    def __mul__(self, other: LogTolvat, /) -> float:
+        """The product of the two ratios."""
+
+    @overload
+    def __mul__(self, other: _Number, /) -> LogTolvat:
+        """The amount scaled: 10 dB * 2 is 20 dB."""
+
+    def __rmul__(self, other: _Number, /) -> LogTolvat:
+        """The amount scaled: 2 * 10 dB is 20 dB."""
+
+    @overload
+    def __truediv__(self, other: LogTolvat, /) -> float:
+        """The quotient of the two ratios."""
+
+    @overload
+    def __truediv__(self, other: _Number, /) -> LogTolvat:
+        """The amount divided: 20 dB / 2 is 10 dB."""
+
+    def __rtruediv__(self, other: _Number, /) -> float:
+        """The number divided by the ratio."""
+
+    def __pow__(self, exponent: _NumberOperand, modulus: _NumberOperand | None = None, /) -> float:
+        """The ratio to the power of the number (or of a ``LogTolvat``'s ratio); a modulus is ignored."""
+
+    def __rpow__(self, base: _Number, modulus: _NumberOperand | None = None, /) -> float:
+        """The number to the power of the ratio."""
+
+    @overload
+    def __div__(self, other: LogTolvat) -> float:
+        """As ``self / other``, but a bad ``other`` raises ``TypeError``."""
+
+    @overload
+    def __div__(self, other: _Number) -> LogTolvat:
+        """As ``self / other``, but a bad ``other`` raises ``TypeError``."""
+
+    def __rdiv__(self, other: _NumberOperand) -> float:
+        """``other`` (a number, or a ``LogTolvat``'s ratio) divided by this ratio."""
+
+    def __neg__(self) -> LogTolvat:
+        """The negated amount (20 dB gives -20 dB)."""
+
+    def __pos__(self) -> LogTolvat:
+        """A copy."""
+
+    def __abs__(self) -> float:
+        """The absolute value of the ratio."""
+
+    # ---- comparison: by the ratios, exactly -------------------------------------------------
+    def __eq__(self, other: object, /) -> bool:
+        """The ratios are exactly equal (1 B == 10; 10 dB == 1 B is false by rounding)."""
+
+    def __ne__(self, other: object, /) -> bool:
+        """The ratios differ."""
+
+    def __lt__(self, other: _NumberOperand, /) -> bool:
+        """Compares the ratios."""
+
+    def __le__(self, other: _NumberOperand, /) -> bool:
+        """Compares the ratios."""
+
+    def __gt__(self, other: _NumberOperand, /) -> bool:
+        """Compares the ratios."""
+
+    def __ge__(self, other: _NumberOperand, /) -> bool:
+        """Compares the ratios."""
+
+    # ---- text and rounding -------------------------------------------------------------------
+    def __str__(self) -> str:
+        """The amount and the symbol: ``"20 [dB]"``."""
+
+    def __repr__(self) -> str:
+        """Same as ``str()``."""
+
+    def __format__(self, format_spec: str, /) -> str:
+        """``str()``, or with a float format spec the amount so formatted: ``f"{x:.1f}"`` gives ``"20.0 [dB]"``."""
+
+    def __round__(self, ndigits: int | None = None) -> float:
+        """The ratio rounded half away from zero (a float: round of 20 dB is 100.0)."""
+
+    def round_sfig(self, n_sig_figs: int) -> float:
+        """The ratio rounded to ``n_sig_figs`` significant figures."""
