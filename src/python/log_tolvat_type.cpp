@@ -21,6 +21,7 @@
 #include "arguments.hpp"
 #include "coerce.hpp"
 #include "errors.hpp"
+#include "format.hpp"
 #include "objects.hpp"
 
 namespace tolvat::py {
@@ -362,6 +363,7 @@ PyMethodDef log_tolvat_methods[] = {
      "__round__($self, ndigits=None)\n--\n\n"},
     {"round_sfig", LOG_TOLVAT_FASTCALL(log_tolvat_round_sfig), METH_FASTCALL | METH_KEYWORDS,
      "round_sfig($self, n_sig_figs)\n--\n\n"},
+    {"__format__", log_tolvat_format, METH_O, "__format__($self, format_spec, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -4,6 +4,7 @@
 #include "../core/unit_collection.hpp"
 #include "arguments.hpp"
 #include "errors.hpp"
+#include "format.hpp"
 #include "objects.hpp"
 #include "tolvat_methods.hpp"
 
@@ -52,6 +53,7 @@ PyMethodDef tolvat_methods[] = {
     {"log10", tolvat_log10, METH_NOARGS, "log10($self)\n--\n\n"},
     {"descriptive", tolvat_descriptive, METH_NOARGS, "descriptive($self)\n--\n\n"},
     {"latex", tolvat_latex, METH_NOARGS, "latex($self)\n--\n\n"},
+    {"__format__", tolvat_format, METH_O, "__format__($self, format_spec, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
