@@ -46,6 +46,7 @@ public:
         return heap_;
     }
     void append(std::string_view piece) {
+        if (piece.empty()) return;
         if (!on_heap_ && used_ + piece.size() <= sizeof local_) {
             std::memcpy(local_ + used_, piece.data(), piece.size());
             used_ += piece.size();
