@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 
 #include "single_unit.hpp"
@@ -289,7 +290,10 @@ std::string_view apply_unit_alias(std::string_view text) noexcept {
 }
 
 bool starts_with(std::string_view text, std::string_view head) noexcept {
-    return text.size() >= head.size() && text.substr(0, head.size()) == head;
+    // Most prefixes fail on the first byte; test it before comparing the rest.
+    if (head.empty()) return true;
+    return text.size() >= head.size() && text[0] == head[0] &&
+           std::memcmp(text.data() + 1, head.data() + 1, head.size() - 1) == 0;
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ struct UnitDef {
     double offset;
     double multiplier;
     BaseExponents exponents;
+    bool user_defined = false;  // true only for the records of user-defined units
 };
 
 struct PrefixDef {

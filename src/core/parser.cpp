@@ -1,5 +1,7 @@
 // The unit-expression parser: "m/s2", "N.m2/kg", "degree Celsius".
+#include <array>
 #include <charconv>
+#include <string>
 #include <cstdint>
 #include <string_view>
 
@@ -127,11 +129,59 @@ void apply_terms(std::string_view side, UnitCollection& result) {
     }
 }
 
+// Programs parse the same few expressions over and over ("m/s", "km"), so each thread keeps the
+// results of recent short texts. Parsing reads only the static tables, so a result stays valid
+// forever; being per thread, the cache needs no lock.
+class ParseCache {
+public:
+    static constexpr std::size_t kMaxKey = 48;
+
+    const std::optional<UnitCollection>* find(std::string_view text) const noexcept {
+        const Slot& slot = slots_[index(text)];
+        if (slot.used && slot.key == text) return &slot.result;
+        return nullptr;
+    }
+    void store(std::string_view text, const std::optional<UnitCollection>& result) {
+        Slot& slot = slots_[index(text)];
+        slot.key.assign(text);
+        slot.result = result;
+        slot.used = true;
+    }
+
+private:
+    static constexpr std::size_t kSlots = 64;
+    struct Slot {
+        std::string key;
+        std::optional<UnitCollection> result;
+        bool used = false;
+    };
+    static std::size_t index(std::string_view text) noexcept {
+        std::uint64_t h = 1469598103934665603ull;
+        for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+        return static_cast<std::size_t>(h >> 58) & (kSlots - 1);
+    }
+    std::array<Slot, kSlots> slots_;
+};
+
+std::optional<UnitCollection> parse_unit_expression(std::string_view text);
+
 }  // namespace
 
 std::optional<UnitCollection> UnitCollection::from_unit_name(std::string_view text) {
+    if (text.size() > ParseCache::kMaxKey) return parse_unit_expression(text);
+    thread_local ParseCache cache;
+    if (const std::optional<UnitCollection>* hit = cache.find(text)) return *hit;
+    std::optional<UnitCollection> result = parse_unit_expression(text);
+    cache.store(text, result);
+    return result;
+}
+
+namespace {
+
+std::optional<UnitCollection> parse_unit_expression(std::string_view text) {
+    using tolvat::UnitCollection;
     if (std::optional<SingleUnit> whole = search_for_unit_name(text)) {
-        return coerce_unit_to_collection(std::move(*whole));
+        return UnitCollection::coerce_unit_to_collection(std::move(*whole));
     }
     const std::string_view trimmed = trim(text);
     const std::size_t slash = trimmed.find('/');
@@ -149,4 +199,5 @@ std::optional<UnitCollection> UnitCollection::from_unit_name(std::string_view te
     return result;
 }
 
+}  // namespace
 }  // namespace tolvat

@@ -9,7 +9,7 @@ namespace {
 
 struct CustomUnitRecord : UnitDef {
     CustomUnitRecord(std::string name, std::string symbol, double multiplier, const BaseExponents& exponents)
-        : UnitDef{{}, {}, 0.0, multiplier, exponents},
+        : UnitDef{{}, {}, 0.0, multiplier, exponents, true},
           name_text(std::move(name)),
           symbol_text(std::move(symbol)) {
         this->name = name_text;
@@ -43,18 +43,13 @@ SingleUnit SingleUnit::custom(std::string name, std::string symbol, double multi
     return unit;
 }
 
-void SingleUnit::retain() const noexcept {
-    if (def_ != nullptr && !is_table_unit(def_)) {
-        static_cast<const CustomUnitRecord*>(def_)->refs.fetch_add(1, std::memory_order_relaxed);
-    }
+void SingleUnit::retain_record() const noexcept {
+    static_cast<const CustomUnitRecord*>(def_)->refs.fetch_add(1, std::memory_order_relaxed);
 }
 
-void SingleUnit::release() noexcept {
-    if (def_ != nullptr && !is_table_unit(def_)) {
-        auto* record = const_cast<CustomUnitRecord*>(static_cast<const CustomUnitRecord*>(def_));
-        if (record->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete record;
-    }
-    def_ = nullptr;
+void SingleUnit::release_record() noexcept {
+    auto* record = const_cast<CustomUnitRecord*>(static_cast<const CustomUnitRecord*>(def_));
+    if (record->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete record;
 }
 
 bool operator==(const SingleUnit& a, const SingleUnit& b) noexcept {

@@ -78,7 +78,7 @@ public:
     double offset() const noexcept { return prefix_ ? 0.0 : def_->offset; }
     const BaseExponents& exponents() const noexcept { return def_->exponents; }
 
-    bool is_custom() const noexcept { return def_ != nullptr && !is_table_unit(def_); }
+    bool is_custom() const noexcept { return def_ != nullptr && def_->user_defined; }
 
     // Equal only when every field is equal; a NaN field never compares equal.
     friend bool operator==(const SingleUnit& a, const SingleUnit& b) noexcept;
@@ -87,8 +87,16 @@ public:
     std::size_t hash() const noexcept;
 
 private:
-    void retain() const noexcept;
-    void release() noexcept;
+    // Only user-defined units are counted; table units are static and copying them is free.
+    void retain() const noexcept {
+        if (def_ != nullptr && def_->user_defined) retain_record();
+    }
+    void release() noexcept {
+        if (def_ != nullptr && def_->user_defined) release_record();
+        def_ = nullptr;
+    }
+    void retain_record() const noexcept;
+    void release_record() noexcept;
 
     const UnitDef* def_;
     const PrefixDef* prefix_;

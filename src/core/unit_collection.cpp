@@ -55,6 +55,8 @@ UnitCollection UnitCollection::get_base_units(const UnitCollection& collection) 
 }
 
 UnitCollection UnitCollection::pow(const UnitCollection& collection, double n) {
+    // Every step below is exact for n = 1 (p × 1 = p, pow(m, 1) = m): the copy is the answer.
+    if (n == 1.0) return collection;
     UnitCollection result(collection);
     for (UnitEntry& entry : result.units_) entry.power *= n;
     for (double& e : result.exponents_) e *= n;

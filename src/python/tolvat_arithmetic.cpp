@@ -45,6 +45,12 @@ PyObject* attempt(PyObject* self_obj, PyObject* other_obj, PyObject* modulus, Fo
     SharedAccess access(self->access);
     if (!access.ok()) Py_RETURN_NOTIMPLEMENTED;
     try {
+        if (is_tolvat(other_obj)) {
+            // Another quantity is read in place, under shared access, rather than copied.
+            SharedAccess other_access(as_tolvat(other_obj)->access);
+            if (!other_access.ok() || !modulus_acceptable(modulus)) Py_RETURN_NOTIMPLEMENTED;
+            return finish(op(self->quantity, as_tolvat(other_obj)->quantity));
+        }
         std::optional<Quantity> other = coerce_to_quantity(other_obj, OnFailure::Discard);
         if (!other || !modulus_acceptable(modulus)) Py_RETURN_NOTIMPLEMENTED;
         return finish(op(self->quantity, *other));
