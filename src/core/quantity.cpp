@@ -1,5 +1,6 @@
 #include "quantity.hpp"
 
+#include <cmath>
 #include <utility>
 
 #include "render.hpp"
@@ -23,6 +24,32 @@ bool identical_units(const UnitCollection& a, const UnitCollection& b) noexcept 
 
 }  // namespace
 
+// True when the cheap simplification would hand back exactly this collection: no pair of
+// entries could merge (equal dimension with opposite signs, or inverse dimension with equal
+// signs), and the summaries recomputed from the entries match the cached ones. Most results of
+// arithmetic are like this, and then there is nothing to do.
+bool simple_simplify_keeps(const UnitCollection& unit) noexcept {
+    const UnitMap& units = unit.units();
+    const std::size_t n = units.size();
+    double multiplier = 1.0;
+    BaseExponents exponents{};
+    for (std::size_t i = 0; i < n; ++i) {
+        const SingleUnit& a = units[i].unit;
+        const double p = units[i].power;
+        for (std::size_t j = i + 1; j < n; ++j) {
+            const SingleUnit& b = units[j].unit;
+            const bool same_sign = std::signbit(p) == std::signbit(units[j].power);
+            if (!same_sign && exponents_equal(a.exponents(), b.exponents())) return false;
+            if (same_sign && exponents_inverse(a.exponents(), b.exponents())) return false;
+        }
+        const double m = a.multiplier();
+        multiplier *= p == 1.0 ? m : (m == 1.0 ? 1.0 : std::pow(m, p));
+        const BaseExponents& e = a.exponents();
+        for (std::size_t k = 0; k < kBaseDimensionCount; ++k) exponents[k] += p * e[k];
+    }
+    return multiplier == unit.multiplier() && exponents_equal(exponents, unit.exponents());
+}
+
 Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target) {
     if (!exponents_equal(source.unit.exponents(), target.exponents())) {
         return Error::incompatible(as_string(source.unit), as_string(target));
@@ -43,6 +70,7 @@ Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection targe
 }
 
 Status ss_inpl_internal(Quantity& quantity) {
+    if (simple_simplify_keeps(quantity.unit)) return Done{};
     Expected<UnitCollection> simpler = simple_simplify(quantity.unit);
     if (!simpler) return std::move(simpler).error();
     Expected<Quantity> converted = as_unit_internal(quantity, std::move(simpler).value());

@@ -15,6 +15,10 @@ struct Quantity {
 // collections hold exactly one entry.
 Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target);
 
+// True when simple_simplify would return this very collection (nothing merges and the recomputed
+// multiplier and dimension equal the cached ones), so converting into it would change nothing.
+bool simple_simplify_keeps(const UnitCollection& unit) noexcept;
+
 // Replaces the quantity's unit by its simple_simplify form and converts the value to it. On
 // failure the quantity is unchanged.
 Status ss_inpl_internal(Quantity& quantity);

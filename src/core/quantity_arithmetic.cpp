@@ -20,36 +20,10 @@ double rescaled(const Quantity& self, const Quantity& other) {
     return t;
 }
 
-// True when the cheap simplification would hand back exactly this collection: no pair of
-// entries could merge (equal dimension with opposite signs, or inverse dimension with equal
-// signs), and the summaries recomputed from the entries match the cached ones. Most results of
-// arithmetic are like this, and then the closing step has nothing to do.
-bool closing_keeps(const UnitCollection& unit) noexcept {
-    const UnitMap& units = unit.units();
-    const std::size_t n = units.size();
-    double multiplier = 1.0;
-    BaseExponents exponents{};
-    for (std::size_t i = 0; i < n; ++i) {
-        const SingleUnit& a = units[i].unit;
-        const double p = units[i].power;
-        for (std::size_t j = i + 1; j < n; ++j) {
-            const SingleUnit& b = units[j].unit;
-            const bool same_sign = std::signbit(p) == std::signbit(units[j].power);
-            if (!same_sign && exponents_equal(a.exponents(), b.exponents())) return false;
-            if (same_sign && exponents_inverse(a.exponents(), b.exponents())) return false;
-        }
-        const double m = a.multiplier();
-        multiplier *= p == 1.0 ? m : (m == 1.0 ? 1.0 : std::pow(m, p));
-        const BaseExponents& e = a.exponents();
-        for (std::size_t k = 0; k < kBaseDimensionCount; ++k) exponents[k] += p * e[k];
-    }
-    return multiplier == unit.multiplier() && exponents_equal(exponents, unit.exponents());
-}
-
 }  // namespace
 
 Expected<Quantity> closing_step(Quantity r) {
-    if (closing_keeps(r.unit)) return r;
+    if (simple_simplify_keeps(r.unit)) return r;
     Expected<UnitCollection> simpler = simple_simplify(r.unit);
     if (!simpler) return std::move(simpler).error();
     return as_unit_internal(r, std::move(simpler).value());
