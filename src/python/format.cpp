@@ -55,12 +55,18 @@ PyObject* tolvat_format(PyObject* self, PyObject* format_spec) noexcept {
         Quantity& quantity = object->quantity;
         Status simplified = ss_inpl_internal(quantity);
         if (!simplified) return raise_error(simplified.error());
-        Expected<UnitCollection> full = simplify(quantity.unit);
-        if (!full) return raise_error(full.error());
-        Expected<Quantity> shown = as_unit_internal(quantity, std::move(*full));
-        if (!shown) return raise_error(shown.error());
-        value = shown->value;
-        unit_text = ' ' + as_string(shown->unit);
+        if (quantity.unit.size() <= 1) {
+            // Already fully simplified, and converting into the same units keeps the value.
+            value = quantity.value;
+            unit_text = ' ' + as_string(quantity.unit);
+        } else {
+            Expected<UnitCollection> full = simplify(quantity.unit);
+            if (!full) return raise_error(full.error());
+            Expected<Quantity> shown = as_unit_internal(quantity, std::move(*full));
+            if (!shown) return raise_error(shown.error());
+            value = shown->value;
+            unit_text = ' ' + as_string(shown->unit);
+        }
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
