@@ -24,9 +24,17 @@ cmake -S . -B build/core-tests -G Ninja -DTOLVAT_BUILD_MODULE=OFF -DTOLVAT_BUILD
 cmake --build build/core-tests -j2
 ctest --test-dir build/core-tests --output-on-failure -j2
 
+step "catalogue reference is up to date"
+BUILD_DIR=build/core-tests scripts/check-catalogue-doc.sh
+
 for python in "$PY" "$PYT"; do
   step "Python suite under $("$python" -c 'import sys; print(sys.version.split()[0], "free-threaded" if not getattr(sys, "_is_gil_enabled", lambda: True)() else "")')"
   "$python" -m pip install -q --disable-pip-version-check pytest
   "$python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps .
   (cd tests/python && "$python" -m pytest -q -p no:cacheprovider .)
+  step "type stubs (stubtest, mypy --strict) under $python"
+  scripts/check-typing.sh "$python"
 done
+
+step "sdist and wheel, tour from a fresh virtual environment"
+scripts/check-wheel.sh "$PY"

@@ -1,0 +1,69 @@
+"""Free-threaded scaling: throughput of 2 threads against 1, on own and on shared operands.
+
+    /opt/python3.14t/bin/python3.14t bench/scaling.py
+"""
+
+import sys
+import threading
+import time
+
+from tolvat import Tolvat
+
+U = Tolvat.unit
+N = 200_000
+
+
+def work(a, b, n):
+    for _ in range(n):
+        a + b
+        a * b
+
+
+def run(threads, shared):
+    common = U("m") * 2.0
+    barrier = threading.Barrier(threads + 1)
+
+    def body():
+        # Each thread makes its own quantities, so only the shared operand (if any) is touched by
+        # more than one thread.
+        a = U("m") * 3.0
+        b = common if shared else U("m") * 4.0
+        barrier.wait()
+        work(a, b, N)
+
+    ts = [threading.Thread(target=body) for _ in range(threads)]
+    for t in ts:
+        t.start()
+    barrier.wait()
+    start = time.perf_counter()
+    for t in ts:
+        t.join()
+    elapsed = time.perf_counter() - start
+    return threads * N * 2 / elapsed  # operations per second
+
+
+def round_trip_ns():
+    q = U("m") * 3.0
+    n = 1_000_000
+    start = time.perf_counter()
+    for _ in range(n):
+        float(q)  # one shared access taken and released, plus the call itself
+    return (time.perf_counter() - start) / n * 1e9
+
+
+def main():
+    gil = getattr(sys, "_is_gil_enabled", lambda: True)()
+    print(f"Python {sys.version.split()[0]}, GIL {'enabled' if gil else 'disabled'}")
+    best = {}
+    for shared in (False, True):
+        for threads in (1, 2):
+            best[(threads, shared)] = max(run(threads, shared) for _ in range(3))
+    for shared in (False, True):
+        one, two = best[(1, shared)], best[(2, shared)]
+        label = "shared operand" if shared else "own operands  "
+        print(f"{label}: 1 thread {one / 1e6:6.2f} Mops/s, 2 threads {two / 1e6:6.2f} Mops/s, scaling {two / one:4.2f}x")
+    print(f"float(q) round trip (one shared access): {round_trip_ns():.0f} ns")
+
+
+if __name__ == "__main__":
+    main()
