@@ -1,4 +1,6 @@
-"""Per-operation benchmark of tolvat against decimal.Decimal and the pure-Python peers.
+"""Benchmarks of tolvat: per-operation time against decimal.Decimal and the pure-Python peers,
+bytes per quantity, free-threaded scaling (on a free-threaded interpreter) and the cost of str()
+with its simplification.
 
     python3 bench/run.py [--peers-python PATH] [--python PATH ...]
 
@@ -70,6 +72,19 @@ def main():
         for lib, result in peers.items():
             if "error" in result:
                 print(f"{lib}: {result['error']}")
+        free_threaded = version.endswith("t")
+        if not free_threaded:
+            ours_mem = json.loads(subprocess.run([python, os.path.join(HERE, "memory.py"), "tolvat"], capture_output=True, text=True).stdout)
+            pint_mem = json.loads(subprocess.run([peers_python, os.path.join(HERE, "memory.py"), "pint"], capture_output=True, text=True).stdout)
+            print("\nBytes per live quantity (tracemalloc, 100,000 objects)")
+            for name, value in ours_mem["rows"].items():
+                other = pint_mem["rows"].get(name)
+                print(f"  {name:42} tolvat {value:6.0f}" + (f"   pint {other:6.0f}" if other else ""))
+        else:
+            print()
+            subprocess.run([python, os.path.join(HERE, "scaling.py")])
+        print()
+        subprocess.run([python, os.path.join(HERE, "simplify_cost.py")])
 
 
 if __name__ == "__main__":
