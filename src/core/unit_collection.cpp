@@ -59,7 +59,11 @@ UnitCollection UnitCollection::pow(const UnitCollection& collection, double n) {
     if (n == 1.0) return collection;
     UnitCollection result(collection);
     for (UnitEntry& entry : result.units_) entry.power *= n;
-    for (double& e : result.exponents_) e *= n;
+    // The empty collection stays dimensionless whatever n is (0 × inf or 0 × NaN would give it a
+    // NaN dimension that no entry accounts for, and the closing simplification would report drift).
+    if (!result.units_.empty()) {
+        for (double& e : result.exponents_) e *= n;
+    }
     result.multiplier_ = std::pow(collection.multiplier_, n);
     return result;
 }

@@ -20,9 +20,10 @@ bool bind_arguments(const char* function_name, PyObject* const* args, Py_ssize_t
         PyObject* key = PyTuple_GET_ITEM(kwnames, k);
         Py_ssize_t key_size = 0;
         const char* key_text = PyUnicode_AsUTF8AndSize(key, &key_size);
-        if (key_text == nullptr) return false;
+        // A name that is not valid UTF-8 (a lone surrogate) names no parameter.
+        if (key_text == nullptr) PyErr_Clear();
         Py_ssize_t slot = -1;
-        for (Py_ssize_t i = 0; i < count; ++i) {
+        for (Py_ssize_t i = 0; i < count && key_text != nullptr; ++i) {
             if (static_cast<Py_ssize_t>(std::strlen(names[i])) == key_size &&
                 std::memcmp(names[i], key_text, static_cast<std::size_t>(key_size)) == 0) {
                 slot = i;
