@@ -1,0 +1,121 @@
+"""Mixed operations for the leak checks (test_leaks.py and scripts/leak_check.py): every method and
+operator of both classes, about a third of them failing calls that raise, and measurement of the
+memory they leave behind (resident set size and tracemalloc)."""
+
+import gc
+import os
+import sys
+import tracemalloc
+
+from tolvat import LogTolvat, Tolvat
+
+U = Tolvat.unit
+L = LogTolvat.unit
+
+
+class Unprintable:
+    def __str__(self):
+        raise ValueError("no text")
+
+
+def make_operations():
+    quiet()
+    q = (U("m") * 3.5).as_unit("ft2/m")
+    k = U("km/hr") * 90
+    d = Tolvat.empty() * 2
+    w = U("N.m.kg/J") * 7
+    g = L("dB") * 20
+    nan = U("m") * float("nan")
+    bad = Unprintable()
+
+    def fails(call, *exc_types):
+        def run():
+            try:
+                call()
+            except exc_types:
+                return
+            raise AssertionError("expected a failure")
+
+        return run
+
+    ok = [
+        lambda: U("km/hr"), lambda: Tolvat.empty(), lambda: Tolvat.constant("c"),
+        lambda: Tolvat.custom("smoot", "smoot", U("m") * 1.7018),
+        lambda: q.as_unit("km"), lambda: q.as_number(U("km") * 2, scale=True), lambda: q.as_number(),
+        lambda: k.as_base_units(), lambda: d.as_unitless(), lambda: w.simplify(), lambda: (w * 1).simplify_inplace(),
+        lambda: q + q, lambda: 2 - d, lambda: q * k, lambda: 3 / q, lambda: q ** 2, lambda: 2 ** d, lambda: pow(q, 2, 7),
+        lambda: -q, lambda: +k, lambda: abs(q), lambda: q.__div__(k), lambda: q.__rdiv__(2), lambda: d.exp(),
+        lambda: d.log(), lambda: d.__log10__(), lambda: float(q), lambda: int(k), lambda: q == q, lambda: q < "km",
+        lambda: q != None,  # noqa: E711 - the None fallback is what is measured
+        lambda: str(w), lambda: repr(q), lambda: w.latex(), lambda: w.descriptive(), lambda: round(q, 2),
+        lambda: q.round_sfig(3), lambda: format(k, ".2f"), lambda: round(q, 400),
+        lambda: L("Np"), lambda: g + g, lambda: g - 1, lambda: g * 2, lambda: 2 * g, lambda: g / g, lambda: g ** 2,
+        lambda: -g, lambda: abs(g), lambda: float(g), lambda: int(g), lambda: g.as_unit(L("B")), lambda: g.as_number(g),
+        lambda: g.as_unitless(), lambda: g.log(), lambda: g.__div__(2), lambda: g.__rdiv__(2), lambda: g < 100,
+        lambda: g == "dB", lambda: str(g), lambda: round(g, 2), lambda: g.round_sfig(2), lambda: format(g, ".1f"),
+        lambda: d * g, lambda: g * d,
+    ]
+    failing = [
+        fails(lambda: U("nonsense"), LookupError), fails(lambda: U(5), TypeError),
+        fails(lambda: U("\ud800"), UnicodeEncodeError), fails(lambda: Tolvat.constant("x"), LookupError),
+        fails(lambda: Tolvat.custom("a", "a", None), TypeError), fails(lambda: q.as_unit("s"), TypeError),
+        fails(lambda: q.as_unit(None), TypeError), fails(lambda: q.as_unit(bad), TypeError),
+        fails(lambda: q.as_unit(10**400), OverflowError), fails(lambda: q.as_number("m", scale=1), TypeError),
+        fails(lambda: q + "nonsense", TypeError), fails(lambda: q + U("s"), TypeError), fails(lambda: q < None, TypeError),
+        fails(lambda: q.round_sfig("3"), TypeError), fails(lambda: round(q, 2**40), OverflowError),
+        fails(lambda: q.exp(), TypeError), fails(lambda: int(nan), ValueError), fails(lambda: q.as_unit(), TypeError),
+        fails(lambda: q.as_unit(x=1), TypeError), fails(lambda: L("db"), LookupError),
+        fails(lambda: g.as_unit(q), TypeError), fails(lambda: g.__div__("x"), TypeError),
+        fails(lambda: g.__div__(bad), TypeError), fails(lambda: g + "x", TypeError), fails(lambda: g.round_sfig(None), TypeError),
+        fails(lambda: format(q, "zz"), ValueError), fails(lambda: hash(q), TypeError),
+    ]
+    return ok + failing
+
+
+def run(operations, count):
+    """Runs `count` operations, cycling through the list."""
+    n = len(operations)
+    for i in range(count):
+        operations[i % n]()
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def quiet():
+    """Silences the reports of the unprintable operand (they are expected)."""
+    sys.unraisablehook = lambda args: None
+
+
+def measure_rss(count, warmup):
+    ops = make_operations()
+    run(ops, warmup)
+    gc.collect()
+    before = resident_bytes()
+    run(ops, count)
+    gc.collect()
+    return before, resident_bytes()
+
+
+def measure_tracemalloc(count, warmup):
+    """Bytes still allocated after `count` operations, by tracemalloc, and the biggest sources."""
+    ops = make_operations()
+    run(ops, warmup)
+    gc.collect()
+    tracemalloc.start(1)
+    try:
+        run(ops, len(ops))  # tracemalloc's own first allocations
+        gc.collect()
+        first = tracemalloc.take_snapshot()
+        run(ops, count)
+        gc.collect()
+        second = tracemalloc.take_snapshot()
+    finally:
+        tracemalloc.stop()
+    filters = [tracemalloc.Filter(False, tracemalloc.__file__)]
+    stats = second.filter_traces(filters).compare_to(first.filter_traces(filters), "lineno")
+    growth = sum(s.size_diff for s in stats)
+    return growth, [s for s in stats if s.size_diff > 0][:5]
+
