@@ -23,10 +23,17 @@ def settle(baseline, limit=5.0):
     return time.perf_counter() - start
 
 
-@pytest.fixture(scope="module")
+@pytest.fixture
 def baseline():
-    settle(ws.thread_count(), 0.0)
-    return ws.thread_count()
+    """This process's threads once the count has held still for a while (threads of earlier
+    tests, or workers of earlier searches, may still be winding down)."""
+    count, since, start = ws.thread_count(), time.perf_counter(), time.perf_counter()
+    while time.perf_counter() - since < 0.2 and time.perf_counter() - start < 3.0:
+        time.sleep(0.005)
+        now = ws.thread_count()
+        if now != count:
+            count, since = now, time.perf_counter()
+    return count
 
 
 def test_abandoned_workers_end_soon_after_their_search(baseline):
@@ -59,7 +66,7 @@ def test_no_threads_accumulate_over_ten_thousand_searches(baseline):
             peak = max(peak, ws.thread_count())
     assert peak <= baseline + 2 * (os.cpu_count() or 1)  # the live-worker cap (see below)
     settle(baseline)
-    assert ws.thread_count() == baseline
+    assert ws.thread_count() <= baseline
 
 
 def test_simplification_in_many_threads_keeps_the_cap_and_the_answer(baseline):
@@ -87,7 +94,7 @@ def test_simplification_in_many_threads_keeps_the_cap_and_the_answer(baseline):
     cap = os.cpu_count() or 1
     assert peak[0] <= baseline + 4 + 2 * cap
     settle(baseline)
-    assert ws.thread_count() == baseline
+    assert ws.thread_count() <= baseline
 
 
 def test_interpreter_exits_cleanly_while_workers_run():
