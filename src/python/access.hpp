@@ -1,46 +1,88 @@
-// The per-object access counter: many readers or one writer, and nobody ever waits.
+// The per-object access rule: many readers or one writer, and nobody ever waits.
+//
+// Readers are the common case and are often many threads reading one shared operand, so a reader
+// does not write to the object at all. It announces the object in a slot of its own thread's
+// record, issues a full fence and then checks that no writer holds the object. A writer marks the
+// object, issues a full fence and then looks through every thread's slots for a reader of it.
+// With a fence on both sides at least one of the two sees the other, so a reader and a writer
+// never both proceed (the classic store-fence-load handshake). Readers of one object therefore
+// share no cache line with each other, while writers, which are rarer, pay for the scan.
+//
+// A thread that needs more nested reads than its record has slots, or that cannot get a record,
+// counts itself in the object's own counter instead; writers check that counter as well.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 namespace tolvat::py {
 
 class AccessCounter {
 public:
-    // Shared access; fails while a writer holds the object.
-    bool try_shared() noexcept {
-        std::int32_t seen = state_.load(std::memory_order_relaxed);
-        while (seen >= 0) {
-            if (state_.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire, std::memory_order_relaxed)) {
-                return true;
-            }
-        }
-        return false;
-    }
-    void release_shared() noexcept { state_.fetch_sub(1, std::memory_order_release); }
-
-    // Exclusive access; fails while anyone holds the object.
-    bool try_exclusive() noexcept {
-        std::int32_t expected = 0;
-        return state_.compare_exchange_strong(expected, kExclusive, std::memory_order_acquire,
-                                              std::memory_order_relaxed);
-    }
-    void release_exclusive() noexcept { state_.store(0, std::memory_order_release); }
-
-    bool is_free() const noexcept { return state_.load(std::memory_order_acquire) == 0; }
-
-private:
-    static constexpr std::int32_t kExclusive = -1;
+    // state_: 0 free, -1 held by a writer, n > 0 held by n readers that use the counter.
     std::atomic<std::int32_t> state_{0};
 };
+
+namespace access_detail {
+
+inline constexpr std::size_t kSlotsPerThread = 6;
+
+struct alignas(64) ReaderRecord {
+    std::atomic<const AccessCounter*> slots[kSlotsPerThread];
+    std::atomic<bool> in_use{false};
+    std::size_t depth = 0;  // slots in use; touched only by the owning thread
+};
+
+// This thread's record, or nullptr when the registry is full.
+ReaderRecord* this_thread_record() noexcept;
+
+// True when some thread announces a read of `counter` in one of its slots.
+bool announced_by_a_reader(const AccessCounter* counter) noexcept;
+
+}  // namespace access_detail
 
 // Holds shared access for a scope. Check `ok()` after construction.
 class SharedAccess {
 public:
-    explicit SharedAccess(AccessCounter& counter) noexcept : counter_(counter), ok_(counter.try_shared()) {}
+    explicit SharedAccess(AccessCounter& counter) noexcept : counter_(counter) {
+        using namespace access_detail;
+        record_ = this_thread_record();
+        if (record_ != nullptr && record_->depth < kSlotsPerThread) {
+            std::atomic<const AccessCounter*>& slot = record_->slots[record_->depth];
+            slot.store(&counter, std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_seq_cst);
+            if (counter.state_.load(std::memory_order_relaxed) < 0) {
+                slot.store(nullptr, std::memory_order_release);
+                record_ = nullptr;
+                ok_ = false;
+                return;
+            }
+            // Pairs with the release by which the last writer let go: its changes are visible.
+            std::atomic_thread_fence(std::memory_order_acquire);
+            ++record_->depth;
+            ok_ = true;
+            return;
+        }
+        record_ = nullptr;
+        std::int32_t seen = counter.state_.load(std::memory_order_relaxed);
+        while (seen >= 0) {
+            if (counter.state_.compare_exchange_weak(seen, seen + 1, std::memory_order_seq_cst,
+                                                     std::memory_order_relaxed)) {
+                ok_ = true;
+                return;
+            }
+        }
+        ok_ = false;
+    }
     ~SharedAccess() {
-        if (ok_) counter_.release_shared();
+        if (!ok_) return;
+        if (record_ != nullptr) {
+            --record_->depth;
+            record_->slots[record_->depth].store(nullptr, std::memory_order_release);
+        } else {
+            counter_.state_.fetch_sub(1, std::memory_order_release);
+        }
     }
     SharedAccess(const SharedAccess&) = delete;
     SharedAccess& operator=(const SharedAccess&) = delete;
@@ -48,15 +90,31 @@ public:
 
 private:
     AccessCounter& counter_;
-    bool ok_;
+    access_detail::ReaderRecord* record_ = nullptr;  // set when the read is announced in a slot
+    bool ok_ = false;
 };
 
 // Holds exclusive access for a scope. Check `ok()` after construction.
 class ExclusiveAccess {
 public:
-    explicit ExclusiveAccess(AccessCounter& counter) noexcept : counter_(counter), ok_(counter.try_exclusive()) {}
+    explicit ExclusiveAccess(AccessCounter& counter) noexcept : counter_(counter) {
+        std::int32_t expected = 0;
+        if (!counter.state_.compare_exchange_strong(expected, -1, std::memory_order_seq_cst,
+                                                    std::memory_order_relaxed)) {
+            return;
+        }
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        if (access_detail::announced_by_a_reader(&counter)) {
+            counter.state_.store(0, std::memory_order_release);
+            return;
+        }
+        // Pairs with the release by which earlier readers cleared their slots: their reads are
+        // over before this writer changes anything.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        ok_ = true;
+    }
     ~ExclusiveAccess() {
-        if (ok_) counter_.release_exclusive();
+        if (ok_) counter_.state_.store(0, std::memory_order_release);
     }
     ExclusiveAccess(const ExclusiveAccess&) = delete;
     ExclusiveAccess& operator=(const ExclusiveAccess&) = delete;
@@ -64,7 +122,7 @@ public:
 
 private:
     AccessCounter& counter_;
-    bool ok_;
+    bool ok_ = false;
 };
 
 }  // namespace tolvat::py

@@ -35,7 +35,7 @@ void log_tolvat_dealloc(PyObject* self) noexcept {
     as_log_tolvat(self)->quantity.~LogQuantity();
     as_log_tolvat(self)->access.~AccessCounter();
     PyObject_Free(self);
-    Py_DECREF(type);
+    release_instance_type(type);
 }
 
 // A copy of self's quantity, read under shared access; RuntimeError "Already mutably borrowed"
@@ -409,7 +409,7 @@ int ensure_log_tolvat_type() {
 PyObject* new_log_tolvat(const LogQuantity& quantity) noexcept {
     auto* self = static_cast<LogTolvatObject*>(PyObject_Malloc(sizeof(LogTolvatObject)));
     if (self == nullptr) return PyErr_NoMemory();
-    PyObject_Init(reinterpret_cast<PyObject*>(self), g_log_tolvat_type);
+    init_instance(reinterpret_cast<PyObject*>(self), g_log_tolvat_type);
     ::new (&self->access) AccessCounter();
     ::new (&self->quantity) LogQuantity(quantity);
     return reinterpret_cast<PyObject*>(self);

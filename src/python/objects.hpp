@@ -40,6 +40,26 @@ inline LogTolvatObject* as_log_tolvat(PyObject* obj) noexcept {
     return reinterpret_cast<LogTolvatObject*>(obj);
 }
 
+// Instances and their type. On the free-threaded build an instance does not count a reference
+// to its type: the type lives for the whole process (the module keeps it), and a counted
+// reference would make every thread that frees a quantity write to the type object's shared
+// count, one cache line fought over by all threads. The default build counts as usual.
+inline void init_instance(PyObject* obj, PyTypeObject* type) noexcept {
+#ifdef Py_GIL_DISABLED
+    Py_SET_TYPE(obj, type);
+    _Py_NewReference(obj);
+#else
+    PyObject_Init(obj, type);
+#endif
+}
+inline void release_instance_type(PyTypeObject* type) noexcept {
+#ifdef Py_GIL_DISABLED
+    (void)type;
+#else
+    Py_DECREF(type);
+#endif
+}
+
 // New Python objects holding the given values; nullptr with an exception set on failure.
 PyObject* new_tolvat(Quantity quantity) noexcept;
 PyObject* new_log_tolvat(const LogQuantity& quantity) noexcept;

@@ -19,7 +19,7 @@ void tolvat_dealloc(PyObject* self) noexcept {
     as_tolvat(self)->quantity.~Quantity();
     as_tolvat(self)->access.~AccessCounter();
     PyObject_Free(self);
-    Py_DECREF(type);
+    release_instance_type(type);
 }
 
 #define TOLVAT_FASTCALL(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
@@ -98,7 +98,7 @@ int ensure_tolvat_type() {
 PyObject* new_tolvat(Quantity quantity) noexcept {
     auto* self = static_cast<TolvatObject*>(PyObject_Malloc(sizeof(TolvatObject)));
     if (self == nullptr) return PyErr_NoMemory();
-    PyObject_Init(reinterpret_cast<PyObject*>(self), g_tolvat_type);
+    init_instance(reinterpret_cast<PyObject*>(self), g_tolvat_type);
     ::new (&self->access) AccessCounter();
     ::new (&self->quantity) Quantity(std::move(quantity));
     return reinterpret_cast<PyObject*>(self);
