@@ -6,6 +6,7 @@ namespace tolvat::py {
 namespace {
 
 PyObject* g_internal_error = nullptr;
+PyObject* g_add_note_name = nullptr;  // "add_note", interned once
 
 PyObject* fetch_exception() noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
@@ -34,6 +35,10 @@ void restore_exception(PyObject* exc) noexcept {
 }  // namespace
 
 int ensure_internal_error_type() noexcept {
+    if (g_add_note_name == nullptr) {
+        g_add_note_name = PyUnicode_InternFromString("add_note");
+        if (g_add_note_name == nullptr) return -1;
+    }
     if (g_internal_error != nullptr) return 0;
     g_internal_error = PyErr_NewExceptionWithDoc(
         "tolvat.TolvatInternalError",
@@ -95,7 +100,7 @@ void add_argument_note(const char* argument_name) noexcept {
     if (exc == nullptr) return;
     PyObject* note = PyUnicode_FromFormat("while processing '%s'", argument_name);
     if (note != nullptr) {
-        PyObject* result = PyObject_CallMethod(exc, "add_note", "O", note);
+        PyObject* result = PyObject_CallMethodOneArg(exc, g_add_note_name, note);
         Py_DECREF(note);
         if (result == nullptr) {
             // Keep the original exception rather than the failure to annotate it.
