@@ -27,14 +27,20 @@ ctest --test-dir build/core-tests --output-on-failure -j2
 step "catalogue reference is up to date"
 BUILD_DIR=build/core-tests scripts/check-catalogue-doc.sh
 
-for python in "$PY" "$PYT"; do
-  step "Python suite under $("$python" -c 'import sys; print(sys.version.split()[0], "free-threaded" if not getattr(sys, "_is_gil_enabled", lambda: True)() else "")')"
-  "$python" -m pip install -q --disable-pip-version-check pytest
-  "$python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps .
-  (cd tests/python && "$python" -m pytest -q -p no:cacheprovider .)
-  step "type stubs (stubtest, mypy --strict) under $python"
-  scripts/check-typing.sh "$python"
-done
+step "sanitizers (ASan+UBSan): the C++ tests and the pytest suite under python3"
+scripts/run-sanitizers.sh
+
+step "fuzzing the core for 60 seconds (libFuzzer, ASan+UBSan)"
+scripts/fuzz.sh 60
 
 step "sdist and wheel, tour from a fresh virtual environment"
 scripts/check-wheel.sh "$PY"
+
+for python in "$PY" "$PYT"; do
+  step "install into $python, type stubs (stubtest, mypy --strict)"
+  "$python" -m pip install -q --disable-pip-version-check pytest
+  "$python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps .
+  scripts/check-typing.sh "$python"
+  step "Python suite under $("$python" -c 'import sys; print(sys.version.split()[0], "free-threaded" if not getattr(sys, "_is_gil_enabled", lambda: True)() else "")')"
+  (cd tests/python && "$python" -m pytest -q -p no:cacheprovider .)
+done
