@@ -50,14 +50,14 @@ bool simple_simplify_keeps(const UnitCollection& unit) noexcept {
     return multiplier == unit.multiplier() && exponents_equal(exponents, unit.exponents());
 }
 
-Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target) {
+Expected<double> converted_value(const Quantity& source, const UnitCollection& target) {
     if (!exponents_equal(source.unit.exponents(), target.exponents())) {
         return Error::incompatible(as_string(source.unit), as_string(target));
     }
     // Into the very same units the value stays as it is. Running it through the formula would
     // add rounding noise (an offset added and taken away again, a multiplier applied and divided
     // out) and lose the sign of a zero, and every result passes through here.
-    if (identical_units(source.unit, target)) return Quantity{std::move(target), source.value};
+    if (identical_units(source.unit, target)) return source.value;
     const double ms = source.unit.multiplier();
     const double mt = target.multiplier();
     double t = ms * source.value;
@@ -65,8 +65,13 @@ Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection targe
         t = t - source.unit.units()[0].unit.offset();
         t = t + target.units()[0].unit.offset();
     }
-    t = t / mt;
-    return Quantity{std::move(target), t};
+    return t / mt;
+}
+
+Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target) {
+    Expected<double> value = converted_value(source, target);
+    if (!value) return std::move(value).error();
+    return Quantity{std::move(target), *value};
 }
 
 Status ss_inpl_internal(Quantity& quantity) {

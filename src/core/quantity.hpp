@@ -14,6 +14,8 @@ struct Quantity {
 // The quantity converted into `target` (equal dimension required). Offsets apply only when both
 // collections hold exactly one entry.
 Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target);
+// The value that as_unit_internal would give, without building the quantity.
+Expected<double> converted_value(const Quantity& source, const UnitCollection& target);
 
 // True when simple_simplify would return this very collection (nothing merges and the recomputed
 // multiplier and dimension equal the cached ones), so converting into it would change nothing.

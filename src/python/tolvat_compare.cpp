@@ -15,18 +15,26 @@ PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     SharedAccess access(object->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
-        // Anything that does not coerce is left to Python's fallback (== False, != True, ordering
-        // raises its TypeError).
-        std::optional<Quantity> operand = coerce_to_quantity(other, OnFailure::Discard);
-        if (!operand) {
-            PyErr_Clear();
-            Py_RETURN_NOTIMPLEMENTED;
-        }
         // The other operand is the source of the conversion, so its units come first in an error.
-        Expected<Quantity> converted = as_unit_internal(*operand, object->quantity.unit);
+        Expected<double> converted = 0.0;
+        if (is_tolvat(other)) {
+            // Another quantity is read in place, under shared access, rather than copied.
+            SharedAccess other_access(as_tolvat(other)->access);
+            if (!other_access.ok()) Py_RETURN_NOTIMPLEMENTED;
+            converted = converted_value(as_tolvat(other)->quantity, object->quantity.unit);
+        } else {
+            // Anything that does not coerce is left to Python's fallback (== False, != True,
+            // ordering raises its TypeError).
+            std::optional<Quantity> operand = coerce_to_quantity(other, OnFailure::Discard);
+            if (!operand) {
+                PyErr_Clear();
+                Py_RETURN_NOTIMPLEMENTED;
+            }
+            converted = converted_value(*operand, object->quantity.unit);
+        }
         if (!converted) return raise_error(converted.error());
         const double x = object->quantity.value;
-        const double y = converted->value;
+        const double y = *converted;
         bool result;
         switch (op) {
             case Py_LT: result = x < y; break;

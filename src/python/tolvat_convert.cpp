@@ -82,9 +82,9 @@ PyObject* tolvat_as_number(PyObject* self_obj, PyObject* const* args, Py_ssize_t
         }
         if (!other) return PyFloat_FromDouble(self->quantity.value);
         const double divisor = scale ? other->value : 1.0;
-        Expected<Quantity> converted = as_unit_internal(self->quantity, std::move(other->unit));
+        Expected<double> converted = converted_value(self->quantity, other->unit);
         if (!converted) return raise_error(converted.error());
-        return PyFloat_FromDouble(converted->value / divisor);
+        return PyFloat_FromDouble(*converted / divisor);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
