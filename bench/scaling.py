@@ -48,7 +48,7 @@ def round_trip_ns():
     import timeit
 
     q = U("m") * 3.0
-    x = 3.0
+    x = 3
     n = 2_000_000
     with_access = min(timeit.repeat("float(q)", globals={"q": q}, number=n, repeat=5)) / n * 1e9
     plain = min(timeit.repeat("float(x)", globals={"x": x}, number=n, repeat=5)) / n * 1e9
@@ -67,7 +67,7 @@ def main():
         label = "shared operand" if shared else "own operands  "
         print(f"{label}: 1 thread {one / 1e6:6.2f} Mops/s, 2 threads {two / 1e6:6.2f} Mops/s, scaling {two / one:4.2f}x")
     with_access, plain = round_trip_ns()
-    print(f"float(q) {with_access:.0f} ns against float(1.0) {plain:.0f} ns: one shared-access round trip "
+    print(f"float(q) {with_access:.0f} ns against float(3) {plain:.0f} ns: one shared-access round trip "
           f"costs about {with_access - plain:.0f} ns")
 
 
