@@ -5,7 +5,7 @@
 #   scripts/fuzz.sh [SECONDS]     fuzz for SECONDS (default 60), then replay the corpus
 #
 # The instrumented build skips the full simplification of collections whose whole-number powers
-# add up to more than 4096, finite (a bounded walk that takes seconds under the sanitizers). The corpus is
+# add up to more than 64, finite (a bounded walk that takes seconds under the sanitizers). The corpus is
 # then replayed, with nothing skipped, by an optimised build without sanitizers that times every
 # input: the slowest must stay under TOLVAT_FUZZ_SLOW_LIMIT_MS (default 100).
 #
