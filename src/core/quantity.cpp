@@ -24,30 +24,59 @@ bool identical_units(const UnitCollection& a, const UnitCollection& b) noexcept 
 
 }  // namespace
 
-// True when the cheap simplification would hand back exactly this collection: no pair of
-// entries could merge (equal dimension with opposite signs, or inverse dimension with equal
-// signs), and the summaries recomputed from the entries match the cached ones. Most results of
-// arithmetic are like this, and then there is nothing to do.
-bool simple_simplify_keeps(const UnitCollection& unit) noexcept {
+CheapSimplification classify_cheap_simplification(const UnitCollection& unit, double& multiplier,
+                                                  BaseExponents& exponents) noexcept {
     const UnitMap& units = unit.units();
     const std::size_t n = units.size();
-    double multiplier = 1.0;
-    BaseExponents exponents{};
+    multiplier = 1.0;
+    exponents = BaseExponents{};
     for (std::size_t i = 0; i < n; ++i) {
         const SingleUnit& a = units[i].unit;
         const double p = units[i].power;
         for (std::size_t j = i + 1; j < n; ++j) {
             const SingleUnit& b = units[j].unit;
             const bool same_sign = std::signbit(p) == std::signbit(units[j].power);
-            if (!same_sign && exponents_equal(a.exponents(), b.exponents())) return false;
-            if (same_sign && exponents_inverse(a.exponents(), b.exponents())) return false;
+            if (!same_sign && exponents_equal(a.exponents(), b.exponents())) return CheapSimplification::Merges;
+            if (same_sign && exponents_inverse(a.exponents(), b.exponents())) return CheapSimplification::Merges;
         }
+        // The same products and sums, in the same order, as from_single_unit_hashmap.
         const double m = a.multiplier();
         multiplier *= p == 1.0 ? m : (m == 1.0 ? 1.0 : std::pow(m, p));
         const BaseExponents& e = a.exponents();
         for (std::size_t k = 0; k < kBaseDimensionCount; ++k) exponents[k] += p * e[k];
     }
-    return multiplier == unit.multiplier() && exponents_equal(exponents, unit.exponents());
+    if (multiplier == unit.multiplier() && exponents_equal(exponents, unit.exponents())) {
+        return CheapSimplification::Keeps;
+    }
+    return CheapSimplification::Resums;
+}
+
+bool simple_simplify_keeps(const UnitCollection& unit) noexcept {
+    double multiplier;
+    BaseExponents exponents;
+    return classify_cheap_simplification(unit, multiplier, exponents) == CheapSimplification::Keeps;
+}
+
+Expected<Quantity> cheaply_simplified(Quantity r) {
+    double multiplier;
+    BaseExponents exponents;
+    switch (classify_cheap_simplification(r.unit, multiplier, exponents)) {
+        case CheapSimplification::Keeps:
+            return r;
+        case CheapSimplification::Resums:
+            // Nothing merges: the cheap simplification is the same entries with summaries
+            // recomputed from them, unless the dimension drifted (an internal error below).
+            if (exponents_equal(exponents, r.unit.exponents())) {
+                UnitCollection target = UnitCollection::from_parts(UnitMap(r.unit.units()), exponents, multiplier);
+                return as_unit_internal(r, std::move(target));
+            }
+            break;
+        case CheapSimplification::Merges:
+            break;
+    }
+    Expected<UnitCollection> simpler = simple_simplify(r.unit);
+    if (!simpler) return std::move(simpler).error();
+    return as_unit_internal(r, std::move(simpler).value());
 }
 
 Expected<double> converted_value(const Quantity& source, const UnitCollection& target) {
@@ -76,9 +105,7 @@ Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection targe
 
 Status ss_inpl_internal(Quantity& quantity) {
     if (simple_simplify_keeps(quantity.unit)) return Done{};
-    Expected<UnitCollection> simpler = simple_simplify(quantity.unit);
-    if (!simpler) return std::move(simpler).error();
-    Expected<Quantity> converted = as_unit_internal(quantity, std::move(simpler).value());
+    Expected<Quantity> converted = cheaply_simplified(quantity);
     if (!converted) return std::move(converted).error();
     quantity = std::move(converted).value();
     return Done{};

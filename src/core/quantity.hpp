@@ -17,9 +17,16 @@ Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection targe
 // The value that as_unit_internal would give, without building the quantity.
 Expected<double> converted_value(const Quantity& source, const UnitCollection& target);
 
-// True when simple_simplify would return this very collection (nothing merges and the recomputed
-// multiplier and dimension equal the cached ones), so converting into it would change nothing.
+// What simple_simplify would do with a collection: hand back this very collection (Keeps), hand
+// back the same entries with their summaries recomputed (Resums, with those summaries returned),
+// or merge some pair (Merges).
+enum class CheapSimplification { Keeps, Resums, Merges };
+CheapSimplification classify_cheap_simplification(const UnitCollection& unit, double& multiplier,
+                                                  BaseExponents& exponents) noexcept;
 bool simple_simplify_keeps(const UnitCollection& unit) noexcept;
+
+// The quantity converted into simple_simplify of its units, taking the short ways above.
+Expected<Quantity> cheaply_simplified(Quantity r);
 
 // Replaces the quantity's unit by its simple_simplify form and converts the value to it. On
 // failure the quantity is unchanged.

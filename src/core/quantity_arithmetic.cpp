@@ -22,12 +22,7 @@ double rescaled(const Quantity& self, const Quantity& other) {
 
 }  // namespace
 
-Expected<Quantity> closing_step(Quantity r) {
-    if (simple_simplify_keeps(r.unit)) return r;
-    Expected<UnitCollection> simpler = simple_simplify(r.unit);
-    if (!simpler) return std::move(simpler).error();
-    return as_unit_internal(r, std::move(simpler).value());
-}
+Expected<Quantity> closing_step(Quantity r) { return cheaply_simplified(std::move(r)); }
 
 Expected<Quantity> add(const Quantity& self, const Quantity& other) {
     if (!exponents_equal(self.unit.exponents(), other.unit.exponents())) {
@@ -59,9 +54,8 @@ Expected<Quantity> divide(const Quantity& numerator, const Quantity& denominator
 }
 
 Expected<double> unitless_value(const Quantity& self) {
-    Expected<Quantity> plain = as_unit_internal(self, UnitCollection());
-    if (!plain) return std::move(plain).error();
-    return plain->value;
+    static const UnitCollection dimensionless;
+    return converted_value(self, dimensionless);
 }
 
 Expected<Quantity> power(const Quantity& base, const Quantity& exponent) {

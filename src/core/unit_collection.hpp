@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base_exponents.hpp"
 #include "single_unit.hpp"
@@ -27,6 +28,15 @@ public:
 
     // Takes the map over and computes the dimension and size from it.
     static UnitCollection from_single_unit_hashmap(UnitMap units);
+    // A map with the summaries that from_single_unit_hashmap would compute for it, computed by
+    // the caller (who must compute them exactly that way).
+    static UnitCollection from_parts(UnitMap units, const BaseExponents& exponents, double multiplier) {
+        UnitCollection result;
+        result.units_ = std::move(units);
+        result.exponents_ = exponents;
+        result.multiplier_ = multiplier;
+        return result;
+    }
     // A collection whose only entry is the unit at power 1.
     static UnitCollection coerce_unit_to_collection(SingleUnit unit);
     // The unit-expression parser; nothing when the text describes no unit.

@@ -33,22 +33,30 @@ ReaderRecord* claim_record() noexcept {
     }
 }
 
-// Owns this thread's record for the thread's lifetime.
+// Hands this thread's record back when the thread ends.
 struct RecordLease {
-    ReaderRecord* record = claim_record();
+    ReaderRecord* record = nullptr;
     ~RecordLease() {
         if (record != nullptr) {
+            t_record = nullptr;
             record->depth = 0;
             record->in_use.store(false, std::memory_order_release);
         }
     }
 };
 
+thread_local RecordLease t_lease;
+
 }  // namespace
 
-ReaderRecord* this_thread_record() noexcept {
-    thread_local RecordLease lease;
-    return lease.record;
+thread_local ReaderRecord* t_record = nullptr;
+
+ReaderRecord* claim_record_for_this_thread() noexcept {
+    if (t_lease.record == nullptr) {
+        t_lease.record = claim_record();
+        t_record = t_lease.record;
+    }
+    return t_lease.record;
 }
 
 bool announced_by_a_reader(const AccessCounter* counter) noexcept {

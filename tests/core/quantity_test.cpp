@@ -54,6 +54,21 @@ TEST(SimpleSimplifyKeeps, AgreesWithTheCheapSimplification) {
     EXPECT_EQ(simple_simplify_keeps(squared), recomputed.multiplier() == squared.multiplier());
 }
 
+TEST(CheaplySimplified, GivesWhatTheLongWayGives) {
+    const char* texts[] = {"m", "m/s", "km/hr", "m.km", "m/km", "Hz.s", "ft2/m", "N.m/J", "rad/sr", "°C"};
+    for (const char* text : texts) {
+        for (double n : {1.0, 2.0, -1.0, 0.5, 3.0}) {
+            const Quantity q{UnitCollection::pow(parse(text), n), 7.25};
+            const Expected<Quantity> quick = cheaply_simplified(q);
+            const Expected<Quantity> slow = as_unit_internal(q, *simple_simplify(q.unit));
+            ASSERT_TRUE(quick.has_value() && slow.has_value()) << text;
+            EXPECT_EQ(quick->value, slow->value) << text << " ^ " << n;
+            EXPECT_EQ(quick->unit.multiplier(), slow->unit.multiplier()) << text << " ^ " << n;
+            EXPECT_TRUE(quick->unit.same_entries(slow->unit)) << text << " ^ " << n;
+        }
+    }
+}
+
 TEST(Arithmetic, ClosingStepKeepsLeftUnitsAndCancelsCheaply) {
     const Quantity m{parse("m"), 1.0};
     const Quantity km{parse("km"), 1.0};
