@@ -173,7 +173,7 @@ namespace {
 // never depends on timing.
 constexpr std::uint64_t kMaxRange = std::uint64_t{1} << 20;       // mappings in the general search
 constexpr std::uint64_t kMaxDepth = std::uint64_t{1} << 16;       // steps from start to full powers
-constexpr std::uint64_t kMaxWork = std::uint64_t{1} << 23;        // estimated checks times their cost
+constexpr std::uint64_t kMaxWork = std::uint64_t{1} << 22;        // estimated checks times their cost
 constexpr std::uint64_t kWalkBudget = std::uint64_t{1} << 18;     // checks times cost on the walk
 constexpr std::uint64_t kSpawnMinRange = std::uint64_t{1} << 13;  // smaller subtrees stay inline
 constexpr std::uint64_t kSaturated = std::numeric_limits<std::uint64_t>::max();
