@@ -17,7 +17,9 @@ if [ ! -f /usr/include/gtest/gtest.h ]; then
 fi
 
 step "free-threaded CPython 3.14t"
-"$ROOT/../shared/tools/build-python314t.sh"
+BUILD_314T="$ROOT/../shared/tools/build-python314t.sh"
+[ -x "$BUILD_314T" ] || BUILD_314T=/work/shared/tools/build-python314t.sh  # a clone elsewhere
+"$BUILD_314T"
 
 step "C++ core tests"
 cmake -S . -B build/core-tests -G Ninja -DTOLVAT_BUILD_MODULE=OFF -DTOLVAT_BUILD_TESTS=ON >/dev/null
