@@ -36,22 +36,27 @@ ReaderRecord* claim_record() noexcept {
 // Hands this thread's record back when the thread ends.
 struct RecordLease {
     ReaderRecord* record = nullptr;
-    ~RecordLease() {
-        if (record != nullptr) {
-            t_record = nullptr;
-            record->depth = 0;
-            record->in_use.store(false, std::memory_order_release);
-        }
-    }
+    ~RecordLease();
 };
 
+// The claimed record, constant-initialised so that reading it needs no initialisation guard; the
+// lease, which has a destructor, is touched only when a record is claimed.
+thread_local ReaderRecord* t_record = nullptr;
 thread_local RecordLease t_lease;
+
+RecordLease::~RecordLease() {
+    if (record != nullptr) {
+        t_record = nullptr;
+        record->depth = 0;
+        record->in_use.store(false, std::memory_order_release);
+    }
+}
 
 }  // namespace
 
-thread_local ReaderRecord* t_record = nullptr;
-
-ReaderRecord* claim_record_for_this_thread() noexcept {
+ReaderRecord* this_thread_record() noexcept {
+    ReaderRecord* record = t_record;
+    if (record != nullptr) return record;
     if (t_lease.record == nullptr) {
         t_lease.record = claim_record();
         t_record = t_lease.record;

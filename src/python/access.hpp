@@ -34,20 +34,9 @@ struct alignas(64) ReaderRecord {
     std::size_t depth = 0;  // slots in use; touched only by the owning thread
 };
 
-// This thread's record once claimed. Constant-initialised, so reading it needs no initialisation
-// guard. (The initial-exec model would save the lookup call, but a module loaded into a running
-// interpreter cannot count on room in the static TLS block.)
-extern thread_local ReaderRecord* t_record;
-
-// Claims a record for this thread (and arranges to hand it back when the thread ends); nullptr
-// when the registry is full.
-ReaderRecord* claim_record_for_this_thread() noexcept;
-
-// This thread's record, or nullptr when the registry is full.
-inline ReaderRecord* this_thread_record() noexcept {
-    ReaderRecord* record = t_record;
-    return record != nullptr ? record : claim_record_for_this_thread();
-}
+// This thread's record, or nullptr when the registry is full. The first call on a thread claims
+// one and arranges to hand it back when the thread ends.
+ReaderRecord* this_thread_record() noexcept;
 
 // True when some thread announces a read of `counter` in one of its slots.
 bool announced_by_a_reader(const AccessCounter* counter) noexcept;
