@@ -21,6 +21,7 @@
 #include "arguments.hpp"
 #include "coerce.hpp"
 #include "errors.hpp"
+#include "float_round.hpp"
 #include "format.hpp"
 #include "objects.hpp"
 
@@ -302,11 +303,8 @@ PyObject* log_tolvat_str(PyObject* self) noexcept {
 // Python's own float rounding, whose OverflowError for a result beyond the double range passes on.
 PyObject* rounded_ratio(double ratio, const DecimalRounding& outcome) noexcept {
     if (!outcome.needs_exact) return PyFloat_FromDouble(outcome.value);
-    PyObject* number = PyFloat_FromDouble(ratio);
-    if (number == nullptr) return nullptr;
-    PyObject* rounded = PyObject_CallMethod(number, "__round__", "L", static_cast<long long>(outcome.digits));
-    Py_DECREF(number);
-    return rounded;
+    const std::optional<double> exact = python_float_round(ratio, outcome.digits);
+    return exact ? PyFloat_FromDouble(*exact) : nullptr;
 }
 
 PyObject* log_tolvat_round(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {

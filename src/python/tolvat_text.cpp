@@ -14,6 +14,7 @@
 #include "../core/simplify.hpp"
 #include "arguments.hpp"
 #include "errors.hpp"
+#include "float_round.hpp"
 #include "objects.hpp"
 #include "tolvat_methods.hpp"
 
@@ -42,20 +43,6 @@ PyObject* simple_text(PyObject* self, const char* separator, Render render) noex
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
-}
-
-// The exact decimal rounding of Python's float.__round__, for values the scaled formula cannot
-// handle. Python's own OverflowError ("rounded value too large to represent") passes through.
-std::optional<double> python_float_round(double value, std::int64_t digits) noexcept {
-    PyObject* number = PyFloat_FromDouble(value);
-    if (number == nullptr) return std::nullopt;
-    PyObject* rounded = PyObject_CallMethod(number, "__round__", "L", static_cast<long long>(digits));
-    Py_DECREF(number);
-    if (rounded == nullptr) return std::nullopt;
-    const double result = PyFloat_AsDouble(rounded);
-    Py_DECREF(rounded);
-    if (result == -1.0 && PyErr_Occurred()) return std::nullopt;
-    return result;
 }
 
 // Simplifies the object in place, rounds its value with `round`, and returns a new quantity in
