@@ -25,9 +25,10 @@ PyObject* to_python_text(const std::string& text) noexcept {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
 }
 
-// The value followed by the separator and a rendering of the object's simply simplified units.
-template <typename Render>
-PyObject* simple_text(PyObject* self, const char* separator, Render render) noexcept {
+// Runs `body` on the object's quantity under exclusive access, once the quantity has been brought
+// into its simply simplified form in place: the common start of every text and rounding method.
+template <typename Body>
+PyObject* with_simplified(PyObject* self, Body body) noexcept {
     TolvatObject* object = as_tolvat(self);
     ExclusiveAccess access(object->access);
     if (!access.ok()) return raise_already_borrowed();
@@ -35,27 +36,33 @@ PyObject* simple_text(PyObject* self, const char* separator, Render render) noex
         Quantity& quantity = object->quantity;
         Status simplified = ss_inpl_internal(quantity);
         if (!simplified) return raise_error(simplified.error());
-        std::string text;
-        append_number_text(text, quantity.value);
-        text += separator;
-        text += render(quantity.unit);
-        return to_python_text(text);
+        return body(quantity);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
+}
+
+// The value as number text, the separator, and the units rendered by `render`.
+template <typename Render>
+PyObject* joined_text(const Quantity& quantity, const char* separator, Render render) {
+    std::string text;
+    append_number_text(text, quantity.value);
+    text += separator;
+    text += render(quantity.unit);
+    return to_python_text(text);
+}
+
+// The value followed by the separator and a rendering of the object's simply simplified units.
+template <typename Render>
+PyObject* simple_text(PyObject* self, const char* separator, Render render) noexcept {
+    return with_simplified(self, [&](Quantity& quantity) { return joined_text(quantity, separator, render); });
 }
 
 // Simplifies the object in place, rounds its value with `round`, and returns a new quantity in
 // the simplified units.
 template <typename Round>
 PyObject* rounded_copy(PyObject* self, Round round) noexcept {
-    TolvatObject* object = as_tolvat(self);
-    ExclusiveAccess access(object->access);
-    if (!access.ok()) return raise_already_borrowed();
-    try {
-        Quantity& quantity = object->quantity;
-        Status simplified = ss_inpl_internal(quantity);
-        if (!simplified) return raise_error(simplified.error());
+    return with_simplified(self, [&](Quantity& quantity) -> PyObject* {
         const DecimalRounding outcome = round(quantity.value);
         double value = outcome.value;
         if (outcome.needs_exact) {
@@ -64,42 +71,24 @@ PyObject* rounded_copy(PyObject* self, Round round) noexcept {
             value = *exact;
         }
         return new_tolvat(Quantity{quantity.unit, value});
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
+    });
 }
 
 }  // namespace
 
 PyObject* tolvat_str(PyObject* self) noexcept {
-    TolvatObject* object = as_tolvat(self);
-    ExclusiveAccess access(object->access);
-    if (!access.ok()) return raise_already_borrowed();
-    try {
-        Quantity& quantity = object->quantity;
-        Status simplified = ss_inpl_internal(quantity);
-        if (!simplified) return raise_error(simplified.error());
-        std::string text;
-        if (quantity.unit.size() <= 1) {
-            // A cheaply simplified collection of at most one unit is already fully simplified,
-            // and converting into the very same units keeps the value.
-            append_number_text(text, quantity.value);
-            text += ' ';
-            text += as_string(quantity.unit);
-            return to_python_text(text);
-        }
+    const auto render = [](const UnitCollection& unit) { return as_string(unit); };
+    return with_simplified(self, [&](Quantity& quantity) -> PyObject* {
+        // A cheaply simplified collection of at most one unit is already fully simplified, and
+        // converting into the very same units keeps the value.
+        if (quantity.unit.size() <= 1) return joined_text(quantity, " ", render);
         // Only the printed copy carries the full simplification.
         Expected<UnitCollection> full = simplify(quantity.unit);
         if (!full) return raise_error(full.error());
         Expected<Quantity> shown = as_unit_internal(quantity, std::move(full).value());
         if (!shown) return raise_error(shown.error());
-        append_number_text(text, shown->value);
-        text += ' ';
-        text += as_string(shown->unit);
-        return to_python_text(text);
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
+        return joined_text(*shown, " ", render);
+    });
 }
 
 PyObject* tolvat_latex(PyObject* self, PyObject*) noexcept {
