@@ -139,17 +139,19 @@ def setups(library):
     raise SystemExit(f"unknown library {library}")
 
 
-def ns_per_call(stmt, namespace, budget=0.2):
+def ns_per_call(stmt, namespace, sample=0.015, repeat=25):
     # The statement is compiled into timeit's own loop: no function call per iteration, so the
-    # figure is the operation itself plus one loop step, the same for every library.
+    # figure is the operation itself plus one loop step, the same for every library. Many short
+    # samples and the best of them: on a shared virtual machine the neighbours' bursts only ever
+    # slow a sample down, and short samples are more likely to fall between two bursts.
     timer = timeit.Timer(stmt, globals=namespace)
     number = 1
     while True:
         elapsed = timer.timeit(number=number)
-        if elapsed > budget / 5:
+        if elapsed > sample:
             break
-        number *= 4
-    best = min(timer.repeat(number=number, repeat=5))
+        number *= 2
+    best = min(timer.repeat(number=number, repeat=repeat))
     return best / number * 1e9
 
 

@@ -22,6 +22,17 @@ bool identical_units(const UnitCollection& a, const UnitCollection& b) noexcept 
     return same_order || a.same_entries(b);
 }
 
+// The conversion formula: into base units and out again, with the offsets when both sides are a
+// single unit. `target_multiplier` is the target's multiplier.
+double value_by_formula(const Quantity& source, double target_multiplier, const UnitCollection& target) noexcept {
+    double t = source.unit.multiplier() * source.value;
+    if (source.unit.size() == 1 && target.size() == 1) {
+        t = t - source.unit.units()[0].unit.offset();
+        t = t + target.units()[0].unit.offset();
+    }
+    return t / target_multiplier;
+}
+
 }  // namespace
 
 CheapSimplification classify_cheap_simplification(const UnitCollection& unit, double& multiplier,
@@ -67,8 +78,10 @@ Expected<Quantity> cheaply_simplified(Quantity r) {
             // Nothing merges: the cheap simplification is the same entries with summaries
             // recomputed from them, unless the dimension drifted (an internal error below).
             if (exponents_equal(exponents, r.unit.exponents())) {
-                UnitCollection target = UnitCollection::from_parts(UnitMap(r.unit.units()), exponents, multiplier);
-                return as_unit_internal(r, std::move(target));
+                // Same dimension, same entries, another multiplier: the conversion formula, with
+                // the entries handed over to the result rather than copied.
+                const double value = value_by_formula(r, multiplier, r.unit);
+                return Quantity{UnitCollection::resummed(std::move(r.unit), exponents, multiplier), value};
             }
             break;
         case CheapSimplification::Merges:
@@ -87,14 +100,7 @@ Expected<double> converted_value(const Quantity& source, const UnitCollection& t
     // add rounding noise (an offset added and taken away again, a multiplier applied and divided
     // out) and lose the sign of a zero, and every result passes through here.
     if (identical_units(source.unit, target)) return source.value;
-    const double ms = source.unit.multiplier();
-    const double mt = target.multiplier();
-    double t = ms * source.value;
-    if (source.unit.size() == 1 && target.size() == 1) {
-        t = t - source.unit.units()[0].unit.offset();
-        t = t + target.units()[0].unit.offset();
-    }
-    return t / mt;
+    return value_by_formula(source, target.multiplier(), target);
 }
 
 Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target) {

@@ -53,6 +53,8 @@ void SingleUnit::release_record() noexcept {
 }
 
 bool operator==(const SingleUnit& a, const SingleUnit& b) noexcept {
+    // The same table row with the same prefix: the fields are the same and none of them is NaN.
+    if (a.def_ == b.def_ && a.prefix_ == b.prefix_ && !a.def_->user_defined) return true;
     if (!(a.multiplier() == b.multiplier()) || !(a.offset() == b.offset())) return false;
     if (!exponents_equal(a.exponents(), b.exponents())) return false;
     if (a.def_ == b.def_ && a.prefix_ == b.prefix_) return true;

@@ -4,11 +4,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace tolvat {
+
+// Types whose objects may move by copying their bytes, the source then being forgotten without
+// running its destructor. True of trivially copyable types; a type that owns nothing tied to its
+// own address can say so by specialising this.
+template <typename T>
+struct RelocatableByCopy : std::is_trivially_copyable<T> {};
 
 template <typename T, std::size_t N>
 class SmallVector {
@@ -104,11 +112,19 @@ private:
             other.size_ = 0;
             return;
         }
-        for (std::size_t i = 0; i < other.size_; ++i) {
-            ::new (inline_data() + i) T(std::move(other.inline_data()[i]));
+        if constexpr (RelocatableByCopy<T>::value) {
+            // The whole inline buffer, a fixed size the compiler copies in a few moves.
+            std::memcpy(static_cast<void*>(storage_), static_cast<const void*>(other.storage_), sizeof(storage_));
+            size_ = other.size_;
+            other.size_ = 0;
+            return;
+        } else {
+            for (std::size_t i = 0; i < other.size_; ++i) {
+                ::new (inline_data() + i) T(std::move(other.inline_data()[i]));
+            }
+            size_ = other.size_;
+            other.clear();
         }
-        size_ = other.size_;
-        other.clear();
     }
     void release_heap() noexcept {
         if (heap_capacity_) ::operator delete(heap_);

@@ -18,6 +18,11 @@ struct UnitEntry {
     double power;
 };
 
+// An entry owns at most a counted reference to a custom unit's record, which does not depend on
+// the entry's address: entries move as plain bytes.
+template <>
+struct RelocatableByCopy<UnitEntry> : std::true_type {};
+
 // The entries in insertion order. At most one entry per distinct unit.
 using UnitMap = SmallVector<UnitEntry, 2>;
 
@@ -28,11 +33,10 @@ public:
 
     // Takes the map over and computes the dimension and size from it.
     static UnitCollection from_single_unit_hashmap(UnitMap units);
-    // A map with the summaries that from_single_unit_hashmap would compute for it, computed by
-    // the caller (who must compute them exactly that way).
-    static UnitCollection from_parts(UnitMap units, const BaseExponents& exponents, double multiplier) {
-        UnitCollection result;
-        result.units_ = std::move(units);
+    // This collection's entries with the given summaries, computed by the caller exactly as
+    // from_single_unit_hashmap would compute them.
+    static UnitCollection resummed(UnitCollection&& collection, const BaseExponents& exponents, double multiplier) {
+        UnitCollection result(std::move(collection));
         result.exponents_ = exponents;
         result.multiplier_ = multiplier;
         return result;

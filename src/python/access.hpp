@@ -1,15 +1,19 @@
 // The per-object access rule: many readers or one writer, and nobody ever waits.
 //
-// Readers are the common case and are often many threads reading one shared operand, so a reader
-// does not write to the object at all. It announces the object in a slot of its own thread's
-// record, issues a full fence and then checks that no writer holds the object. A writer marks the
-// object, issues a full fence and then looks through every thread's slots for a reader of it.
-// With a fence on both sides at least one of the two sees the other, so a reader and a writer
-// never both proceed (the classic store-fence-load handshake). Readers of one object therefore
-// share no cache line with each other, while writers, which are rarer, pay for the scan.
-//
+// Two implementations share one counter type. On the free-threaded build (`concurrent`) calls run
+// truly in parallel. Readers are the common case and are often many threads reading one shared
+// operand, so a reader does not write to the object at all. It announces the object in a slot of
+// its own thread's record, issues a full fence and then checks that no writer holds the object. A
+// writer marks the object, issues a full fence and then looks through every thread's slots for a
+// reader of it. With a fence on both sides at least one of the two sees the other, so a reader and
+// a writer never both proceed (the classic store-fence-load handshake). Readers of one object
+// therefore share no cache line with each other, while writers, which are rarer, pay for the scan.
 // A thread that needs more nested reads than its record has slots, or that cannot get a record,
 // counts itself in the object's own counter instead; writers check that counter as well.
+//
+// Where the interpreter lock serialises every call (`serial`), the rule only has to hold against
+// re-entry (Python code run while a call holds an object), so the counter alone does, with plain
+// loads and stores and no fence.
 #pragma once
 
 #include <atomic>
@@ -41,7 +45,21 @@ ReaderRecord* this_thread_record() noexcept;
 // True when some thread announces a read of `counter` in one of its slots.
 bool announced_by_a_reader(const AccessCounter* counter) noexcept;
 
+// One counted read: false when a writer holds the counter.
+inline bool counted_read(AccessCounter& counter) noexcept {
+    std::int32_t seen = counter.state_.load(std::memory_order_relaxed);
+    while (seen >= 0) {
+        if (counter.state_.compare_exchange_weak(seen, seen + 1, std::memory_order_seq_cst,
+                                                 std::memory_order_relaxed)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace access_detail
+
+namespace concurrent {
 
 // Holds shared access for a scope. Check `ok()` after construction.
 class SharedAccess {
@@ -66,15 +84,7 @@ public:
             return;
         }
         record_ = nullptr;
-        std::int32_t seen = counter.state_.load(std::memory_order_relaxed);
-        while (seen >= 0) {
-            if (counter.state_.compare_exchange_weak(seen, seen + 1, std::memory_order_seq_cst,
-                                                     std::memory_order_relaxed)) {
-                ok_ = true;
-                return;
-            }
-        }
-        ok_ = false;
+        ok_ = counted_read(counter);
     }
     ~SharedAccess() {
         if (!ok_) return;
@@ -92,6 +102,60 @@ public:
 private:
     AccessCounter& counter_;
     access_detail::ReaderRecord* record_ = nullptr;  // set when the read is announced in a slot
+    bool ok_ = false;
+};
+
+// Shared access to two objects at once (the two operands of an operation): both are announced
+// behind one fence. Fails, holding neither, when a writer holds either.
+class SharedAccessPair {
+public:
+    SharedAccessPair(AccessCounter& first, AccessCounter& second) noexcept : first_(first), second_(second) {
+        using namespace access_detail;
+        record_ = this_thread_record();
+        if (record_ != nullptr && record_->depth + 2 <= kSlotsPerThread) {
+            std::atomic<const AccessCounter*>* slots = record_->slots + record_->depth;
+            slots[0].store(&first, std::memory_order_relaxed);
+            slots[1].store(&second, std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_seq_cst);
+            if (first.state_.load(std::memory_order_relaxed) < 0 ||
+                second.state_.load(std::memory_order_relaxed) < 0) {
+                slots[1].store(nullptr, std::memory_order_release);
+                slots[0].store(nullptr, std::memory_order_release);
+                record_ = nullptr;
+                return;
+            }
+            std::atomic_thread_fence(std::memory_order_acquire);
+            record_->depth += 2;
+            ok_ = true;
+            return;
+        }
+        record_ = nullptr;
+        if (!counted_read(first)) return;
+        if (!counted_read(second)) {
+            first.state_.fetch_sub(1, std::memory_order_release);
+            return;
+        }
+        ok_ = true;
+    }
+    ~SharedAccessPair() {
+        if (!ok_) return;
+        if (record_ != nullptr) {
+            record_->depth -= 2;
+            record_->slots[record_->depth + 1].store(nullptr, std::memory_order_release);
+            record_->slots[record_->depth].store(nullptr, std::memory_order_release);
+        } else {
+            second_.state_.fetch_sub(1, std::memory_order_release);
+            first_.state_.fetch_sub(1, std::memory_order_release);
+        }
+    }
+    SharedAccessPair(const SharedAccessPair&) = delete;
+    SharedAccessPair& operator=(const SharedAccessPair&) = delete;
+    bool ok() const noexcept { return ok_; }
+
+private:
+    AccessCounter& first_;
+    AccessCounter& second_;
+    access_detail::ReaderRecord* record_ = nullptr;
     bool ok_ = false;
 };
 
@@ -125,5 +189,58 @@ private:
     AccessCounter& counter_;
     bool ok_ = false;
 };
+
+}  // namespace concurrent
+
+namespace serial {
+
+class SharedAccess {
+public:
+    explicit SharedAccess(AccessCounter& counter) noexcept : counter_(counter) {
+        const std::int32_t seen = counter.state_.load(std::memory_order_relaxed);
+        ok_ = seen >= 0;
+        if (ok_) counter.state_.store(seen + 1, std::memory_order_relaxed);
+    }
+    ~SharedAccess() {
+        if (ok_) counter_.state_.store(counter_.state_.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+    }
+    SharedAccess(const SharedAccess&) = delete;
+    SharedAccess& operator=(const SharedAccess&) = delete;
+    bool ok() const noexcept { return ok_; }
+
+private:
+    AccessCounter& counter_;
+    bool ok_;
+};
+
+class SharedAccessPair {
+public:
+    SharedAccessPair(AccessCounter& first, AccessCounter& second) noexcept : first_(first), second_(second) {}
+    bool ok() const noexcept { return first_.ok() && second_.ok(); }
+
+private:
+    SharedAccess first_;
+    SharedAccess second_;
+};
+
+class ExclusiveAccess {
+public:
+    explicit ExclusiveAccess(AccessCounter& counter) noexcept : counter_(counter) {
+        ok_ = counter.state_.load(std::memory_order_relaxed) == 0;
+        if (ok_) counter.state_.store(-1, std::memory_order_relaxed);
+    }
+    ~ExclusiveAccess() {
+        if (ok_) counter_.state_.store(0, std::memory_order_relaxed);
+    }
+    ExclusiveAccess(const ExclusiveAccess&) = delete;
+    ExclusiveAccess& operator=(const ExclusiveAccess&) = delete;
+    bool ok() const noexcept { return ok_; }
+
+private:
+    AccessCounter& counter_;
+    bool ok_;
+};
+
+}  // namespace serial
 
 }  // namespace tolvat::py

@@ -11,6 +11,18 @@
 
 namespace tolvat::py {
 
+// The access rule this build needs: real concurrency without the interpreter lock, re-entry only
+// with it.
+#ifdef Py_GIL_DISABLED
+using concurrent::ExclusiveAccess;
+using concurrent::SharedAccess;
+using concurrent::SharedAccessPair;
+#else
+using serial::ExclusiveAccess;
+using serial::SharedAccess;
+using serial::SharedAccessPair;
+#endif
+
 struct TolvatObject {
     PyObject_HEAD
     AccessCounter access;

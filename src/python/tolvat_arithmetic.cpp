@@ -42,15 +42,16 @@ bool modulus_acceptable(PyObject* modulus) noexcept {
 // Returns Py_NotImplemented (new reference) when the attempt does not apply.
 PyObject* attempt(PyObject* self_obj, PyObject* other_obj, PyObject* modulus, Forward op) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
-    SharedAccess access(self->access);
-    if (!access.ok()) Py_RETURN_NOTIMPLEMENTED;
     try {
         if (is_tolvat(other_obj)) {
-            // Another quantity is read in place, under shared access, rather than copied.
-            SharedAccess other_access(as_tolvat(other_obj)->access);
-            if (!other_access.ok() || !modulus_acceptable(modulus)) Py_RETURN_NOTIMPLEMENTED;
+            // Another quantity is read in place, under shared access, rather than copied. Either
+            // object held by a writer makes the attempt decline, so both are taken at once.
+            SharedAccessPair access(self->access, as_tolvat(other_obj)->access);
+            if (!access.ok() || !modulus_acceptable(modulus)) Py_RETURN_NOTIMPLEMENTED;
             return finish(op(self->quantity, as_tolvat(other_obj)->quantity));
         }
+        SharedAccess access(self->access);
+        if (!access.ok()) Py_RETURN_NOTIMPLEMENTED;
         std::optional<Quantity> other = coerce_to_quantity(other_obj, OnFailure::Discard);
         if (!other || !modulus_acceptable(modulus)) Py_RETURN_NOTIMPLEMENTED;
         return finish(op(self->quantity, *other));

@@ -9,43 +9,53 @@
 #include "tolvat_methods.hpp"
 
 namespace tolvat::py {
+namespace {
+
+// x compared with the converted other operand, exactly, as IEEE doubles.
+PyObject* compared(double x, const Expected<double>& converted, int op) noexcept {
+    if (!converted) return raise_error(converted.error());
+    const double y = *converted;
+    bool result;
+    switch (op) {
+        case Py_LT: result = x < y; break;
+        case Py_LE: result = x <= y; break;
+        case Py_EQ: result = x == y; break;
+        case Py_NE: result = x != y; break;
+        case Py_GT: result = x > y; break;
+        case Py_GE: result = x >= y; break;
+        default: return raise_error(Error::internal("invalid compareop"));
+    }
+    return PyBool_FromLong(result);
+}
+
+}  // namespace
 
 PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     TolvatObject* object = as_tolvat(self);
-    SharedAccess access(object->access);
-    if (!access.ok()) return raise_already_mutably_borrowed();
     try {
         // The other operand is the source of the conversion, so its units come first in an error.
-        Expected<double> converted = 0.0;
         if (is_tolvat(other)) {
-            // Another quantity is read in place, under shared access, rather than copied.
-            SharedAccess other_access(as_tolvat(other)->access);
-            if (!other_access.ok()) Py_RETURN_NOTIMPLEMENTED;
-            converted = converted_value(as_tolvat(other)->quantity, object->quantity.unit);
-        } else {
-            // Anything that does not coerce is left to Python's fallback (== False, != True,
-            // ordering raises its TypeError).
-            std::optional<Quantity> operand = coerce_to_quantity(other, OnFailure::Discard);
-            if (!operand) {
-                PyErr_Clear();
+            // Another quantity is read in place, under shared access, rather than copied; both
+            // reads are taken at once. A writer on self raises, a writer on the other declines.
+            SharedAccessPair access(object->access, as_tolvat(other)->access);
+            if (!access.ok()) {
+                if (!SharedAccess(object->access).ok()) return raise_already_mutably_borrowed();
                 Py_RETURN_NOTIMPLEMENTED;
             }
-            converted = converted_value(*operand, object->quantity.unit);
+            return compared(object->quantity.value,
+                            converted_value(as_tolvat(other)->quantity, object->quantity.unit), op);
         }
-        if (!converted) return raise_error(converted.error());
-        const double x = object->quantity.value;
-        const double y = *converted;
-        bool result;
-        switch (op) {
-            case Py_LT: result = x < y; break;
-            case Py_LE: result = x <= y; break;
-            case Py_EQ: result = x == y; break;
-            case Py_NE: result = x != y; break;
-            case Py_GT: result = x > y; break;
-            case Py_GE: result = x >= y; break;
-            default: return raise_error(Error::internal("invalid compareop"));
+        SharedAccess access(object->access);
+        if (!access.ok()) return raise_already_mutably_borrowed();
+        // Anything that does not coerce is left to Python's fallback (== False, != True, ordering
+        // raises its TypeError).
+        std::optional<Quantity> operand = coerce_to_quantity(other, OnFailure::Discard);
+        if (!operand) {
+            PyErr_Clear();
+            Py_RETURN_NOTIMPLEMENTED;
         }
-        return PyBool_FromLong(result);
+        const Expected<double> converted = converted_value(*operand, object->quantity.unit);
+        return compared(object->quantity.value, converted, op);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }

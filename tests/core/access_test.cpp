@@ -9,24 +9,65 @@
 namespace tolvat::py {
 namespace {
 
-TEST(Access, ReadersShareAndWritersExclude) {
+using concurrent::ExclusiveAccess;
+using concurrent::SharedAccess;
+using concurrent::SharedAccessPair;
+
+// Both implementations of the rule: the free-threaded one and the one under the interpreter lock.
+struct Concurrent {
+    using Shared = concurrent::SharedAccess;
+    using Pair = concurrent::SharedAccessPair;
+    using Exclusive = concurrent::ExclusiveAccess;
+};
+struct Serial {
+    using Shared = serial::SharedAccess;
+    using Pair = serial::SharedAccessPair;
+    using Exclusive = serial::ExclusiveAccess;
+};
+
+template <typename Rule>
+class AccessRule : public ::testing::Test {};
+using Rules = ::testing::Types<Concurrent, Serial>;
+TYPED_TEST_SUITE(AccessRule, Rules);
+
+TYPED_TEST(AccessRule, ReadersShareAndWritersExclude) {
+    using Shared = typename TypeParam::Shared;
+    using Exclusive = typename TypeParam::Exclusive;
     AccessCounter counter;
     {
-        SharedAccess a(counter), b(counter);
+        Shared a(counter), b(counter);
         EXPECT_TRUE(a.ok() && b.ok());
-        ExclusiveAccess w(counter);
+        Exclusive w(counter);
         EXPECT_FALSE(w.ok());  // held by readers, even of this very thread
     }
     {
-        ExclusiveAccess w(counter);
+        Exclusive w(counter);
         EXPECT_TRUE(w.ok());
-        SharedAccess r(counter);
+        Shared r(counter);
         EXPECT_FALSE(r.ok());
-        ExclusiveAccess w2(counter);
+        Exclusive w2(counter);
         EXPECT_FALSE(w2.ok());
     }
-    ExclusiveAccess again(counter);
+    Exclusive again(counter);
     EXPECT_TRUE(again.ok());
+}
+
+TYPED_TEST(AccessRule, APairFailsWholeAndReleasesWhatItTook) {
+    using Pair = typename TypeParam::Pair;
+    using Exclusive = typename TypeParam::Exclusive;
+    AccessCounter first, second;
+    {
+        Pair both(first, first);  // an object read twice, as in a + a
+        EXPECT_TRUE(both.ok());
+        EXPECT_FALSE(Exclusive(first).ok());
+    }
+    {
+        Exclusive w(second);
+        EXPECT_FALSE(Pair(first, second).ok());
+        EXPECT_FALSE(Pair(second, first).ok());
+    }
+    EXPECT_TRUE(Exclusive(first).ok());
+    EXPECT_TRUE(Exclusive(second).ok());
 }
 
 TEST(Access, DeepNestingFallsBackToTheCounter) {
@@ -43,7 +84,7 @@ TEST(Access, DeepNestingFallsBackToTheCounter) {
 }
 
 TEST(Access, NoReaderEverOverlapsAWriterAcrossThreads) {
-    AccessCounter counter;
+    AccessCounter counter, other;
     std::atomic<int> readers{0}, writers{0}, violations{0};
     std::atomic<long> reads{0}, writes{0};
     auto body = [&](int seed) {
@@ -56,6 +97,13 @@ TEST(Access, NoReaderEverOverlapsAWriterAcrossThreads) {
                 if (writers.fetch_add(1) != 0 || readers.load() != 0) violations++;
                 writes++;
                 writers.fetch_sub(1);
+            } else if (x % 8 < 4) {
+                SharedAccessPair r(counter, other);
+                if (!r.ok()) continue;
+                readers.fetch_add(1);
+                if (writers.load() != 0) violations++;
+                reads++;
+                readers.fetch_sub(1);
             } else {
                 SharedAccess r(counter);
                 if (!r.ok()) continue;
