@@ -51,8 +51,7 @@ CheapSimplification classify_cheap_simplification(const UnitCollection& unit, do
             if (same_sign && exponents_inverse(a.exponents(), b.exponents())) return CheapSimplification::Merges;
         }
         // The same products and sums, in the same order, as from_single_unit_hashmap.
-        const double m = a.multiplier();
-        multiplier *= p == 1.0 ? m : (m == 1.0 ? 1.0 : std::pow(m, p));
+        multiplier *= a.multiplier_power(p);
         const BaseExponents& e = a.exponents();
         for (std::size_t k = 0; k < kBaseDimensionCount; ++k) exponents[k] += p * e[k];
     }

@@ -1,6 +1,9 @@
 #include "single_unit.hpp"
 
 #include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdint>
 #include <functional>
 #include <utility>
 
@@ -20,7 +23,34 @@ struct CustomUnitRecord : UnitDef {
     std::string symbol_text;
 };
 
+// Powers of table units by small whole exponents, which unit algebra produces over and over
+// (squares, cubes, inverses): one slot per unit row, prefix (or none) and exponent, filled on
+// first use. pow is a pure function, so threads that fill a slot at once store the same bits; a
+// zero slot is empty (a result of +0.0 is simply never remembered).
+constexpr int kMaxRememberedPower = 4;
+constexpr std::size_t kPowerSlots = 2 * kMaxRememberedPower + 1;
+std::atomic<std::uint64_t> g_table_powers[kUnitCount][kPrefixCount + 1][kPowerSlots];
+
 }  // namespace
+
+double SingleUnit::multiplier_power(double p) const noexcept {
+    const double m = multiplier();
+    if (p == 1.0) return m;
+    if (m == 1.0) return 1.0;
+    if (!def_->user_defined && p >= -kMaxRememberedPower && p <= kMaxRememberedPower &&
+        p == static_cast<double>(static_cast<int>(p))) {
+        const std::size_t row = static_cast<std::size_t>(def_ - unit_table().data());
+        const std::size_t prefix = prefix_ ? static_cast<std::size_t>(prefix_ - prefix_table().data()) + 1 : 0;
+        std::atomic<std::uint64_t>& slot =
+            g_table_powers[row][prefix][static_cast<std::size_t>(static_cast<int>(p) + kMaxRememberedPower)];
+        const std::uint64_t bits = slot.load(std::memory_order_relaxed);
+        if (bits != 0) return std::bit_cast<double>(bits);
+        const double result = std::pow(m, p);
+        slot.store(std::bit_cast<std::uint64_t>(result), std::memory_order_relaxed);
+        return result;
+    }
+    return std::pow(m, p);
+}
 
 bool operator==(const ComposedText& a, const ComposedText& b) noexcept {
     if (a.size() != b.size()) return false;

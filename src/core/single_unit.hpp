@@ -76,6 +76,9 @@ public:
     }
     double multiplier() const noexcept { return prefix_ ? def_->multiplier * prefix_->factor : def_->multiplier; }
     double offset() const noexcept { return prefix_ ? 0.0 : def_->offset; }
+    // pow(multiplier(), p) as the C library computes it; pow(m, 1) = m and pow(1, p) = 1 are
+    // exact and skip the call.
+    double multiplier_power(double p) const noexcept;
     const BaseExponents& exponents() const noexcept { return def_->exponents; }
 
     bool is_custom() const noexcept { return def_ != nullptr && def_->user_defined; }

@@ -25,9 +25,7 @@ void accumulate(UnitMap& units, const SingleUnit& unit, double power) {
 UnitCollection UnitCollection::from_single_unit_hashmap(UnitMap units) {
     UnitCollection result;
     for (const UnitEntry& entry : units) {
-        const double m = entry.unit.multiplier();
-        // pow(m, 1) is m and pow(1, p) is 1 exactly; skip the call on the common cases.
-        result.multiplier_ *= entry.power == 1.0 ? m : (m == 1.0 ? 1.0 : std::pow(m, entry.power));
+        result.multiplier_ *= entry.unit.multiplier_power(entry.power);
         const BaseExponents& e = entry.unit.exponents();
         for (std::size_t i = 0; i < kBaseDimensionCount; ++i) result.exponents_[i] += entry.power * e[i];
     }
@@ -64,7 +62,10 @@ UnitCollection UnitCollection::pow(const UnitCollection& collection, double n) {
     if (!result.units_.empty()) {
         for (double& e : result.exponents_) e *= n;
     }
-    result.multiplier_ = std::pow(collection.multiplier_, n);
+    // A lone unit at power 1 has the unit's own multiplier, whose powers the unit may know.
+    const bool lone_unit = collection.units_.size() == 1 && collection.units_[0].power == 1.0 &&
+                           collection.multiplier_ == collection.units_[0].unit.multiplier();
+    result.multiplier_ = lone_unit ? collection.units_[0].unit.multiplier_power(n) : std::pow(collection.multiplier_, n);
     return result;
 }
 
