@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <system_error>
 
@@ -69,7 +70,16 @@ void append_exponent(std::string& out, int exponent) {
 void append_number_text(std::string& out, double value) {
     if (append_special(out, value)) return;
     if (std::signbit(value)) out.push_back('-');
-    const Digits d = shortest_digits(std::fabs(value));
+    const double magnitude = std::fabs(value);
+    // A whole number below 2^53: neighbouring doubles there are at most one apart, so no shorter
+    // digit string reads back as the value, and its shortest digits are the integer's own.
+    if (magnitude < 9007199254740992.0 && magnitude == static_cast<double>(static_cast<std::uint64_t>(magnitude))) {
+        char text[20];
+        const std::to_chars_result r = std::to_chars(text, text + sizeof text, static_cast<std::uint64_t>(magnitude));
+        out.append(text, r.ptr);
+        return;
+    }
+    const Digits d = shortest_digits(magnitude);
     const std::string_view digits = d.view();
     const long count = static_cast<long>(digits.size());
     const long point = d.exponent + 1;  // digits before the decimal point

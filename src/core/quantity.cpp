@@ -41,6 +41,14 @@ CheapSimplification classify_cheap_simplification(const UnitCollection& unit, do
     const std::size_t n = units.size();
     multiplier = 1.0;
     exponents = BaseExponents{};
+    if (n == 1 && units[0].power == 1.0) {
+        // The loop below for a lone unit at power 1, whose products and sums are exact.
+        const SingleUnit& only = units[0].unit;
+        multiplier = only.multiplier();
+        for (std::size_t k = 0; k < kBaseDimensionCount; ++k) exponents[k] += only.exponents()[k];
+        const bool keeps = multiplier == unit.multiplier() && exponents_equal(exponents, unit.exponents());
+        return keeps ? CheapSimplification::Keeps : CheapSimplification::Resums;
+    }
     for (std::size_t i = 0; i < n; ++i) {
         const SingleUnit& a = units[i].unit;
         const double p = units[i].power;

@@ -117,11 +117,37 @@ void append_joined(std::string& out, const SliceList& list, const char* base, co
     }
 }
 
-std::string render(const UnitCollection& collection, const Style& style) {
+// The text of one factor: unit text, then the marker and the power unless the power is one.
+void append_factor(std::string& out, const SingleUnit& unit, double magnitude, const Style& style) {
+    const ComposedText text = style.use_name ? unit.name() : unit.symbol();
+    text.append_to(out);
+    if (magnitude != 1.0) {
+        out.append(style.marker);
+        append_number_text(out, magnitude);
+    }
+}
+
+void render_into(std::string& out, const UnitCollection& collection, const Style& style) {
+    const UnitMap& units = collection.units();
+    // A single unit, the commonest collection of all: nothing to sort, no factor buffer.
+    if (units.size() == 1 && units[0].power > 0.0) {
+        out.append(style.open);
+        append_factor(out, units[0].unit, units[0].power, style);
+        out.append(style.close);
+        return;
+    }
+    if (units.size() == 1 && units[0].power < 0.0) {
+        out.append(style.open_fraction);
+        out.push_back('1');
+        out.append(style.middle);
+        append_factor(out, units[0].unit, -units[0].power, style);
+        out.append(style.close_fraction);
+        return;
+    }
     FactorBuffer buffer;
     SliceList numerator;
     SliceList denominator;
-    for (const UnitEntry& entry : collection.units()) {
+    for (const UnitEntry& entry : units) {
         // Zero and NaN powers fall through both tests and are left out.
         if (entry.power > 0.0) {
             add_factor(buffer, numerator, entry.unit, entry.power, style);
@@ -133,18 +159,17 @@ std::string render(const UnitCollection& collection, const Style& style) {
     sort_factors(numerator, base);
     sort_factors(denominator, base);
 
-    std::string out;
     if (denominator.empty()) {
-        out.reserve(style.open.size() + joined_size(numerator, style) + style.close.size());
+        out.reserve(out.size() + style.open.size() + joined_size(numerator, style) + style.close.size());
         out.append(style.open);
         append_joined(out, numerator, base, style);
         out.append(style.close);
-        return out;
+        return;
     }
     const std::string_view one = "1";
     const std::size_t n_size = numerator.empty() ? one.size() : joined_size(numerator, style);
-    out.reserve(style.open_fraction.size() + n_size + style.middle.size() + joined_size(denominator, style) +
-                style.close_fraction.size());
+    out.reserve(out.size() + style.open_fraction.size() + n_size + style.middle.size() +
+                joined_size(denominator, style) + style.close_fraction.size());
     out.append(style.open_fraction);
     if (numerator.empty()) {
         out.append(one);
@@ -154,7 +179,21 @@ std::string render(const UnitCollection& collection, const Style& style) {
     out.append(style.middle);
     append_joined(out, denominator, base, style);
     out.append(style.close_fraction);
+}
+
+std::string render(const UnitCollection& collection, const Style& style) {
+    std::string out;
+    render_into(out, collection, style);
     return out;
+}
+
+const Style& style_of(UnitText form) noexcept {
+    switch (form) {
+        case UnitText::Latex: return kLatex;
+        case UnitText::Descriptive: return kDescriptive;
+        case UnitText::Plain: break;
+    }
+    return kPlain;
 }
 
 }  // namespace
@@ -164,6 +203,10 @@ std::string as_string(const UnitCollection& collection) { return render(collecti
 std::string as_latex(const UnitCollection& collection) { return render(collection, kLatex); }
 
 std::string as_descriptive_string(const UnitCollection& collection) { return render(collection, kDescriptive); }
+
+void append_unit_text(std::string& out, const UnitCollection& collection, UnitText form) {
+    render_into(out, collection, style_of(form));
+}
 
 std::ostream& operator<<(std::ostream& out, const UnitCollection& collection) {
     return out << as_string(collection);

@@ -3,6 +3,7 @@
 // All six take exclusive access and first bring the object into its cheaply simplified form in
 // place, so a printed or rounded quantity keeps the simplified units afterwards.
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -22,7 +23,13 @@ namespace tolvat::py {
 namespace {
 
 PyObject* to_python_text(const std::string& text) noexcept {
-    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    // Nearly every text is ASCII, which is copied straight into a new one-byte string.
+    bool ascii = true;
+    for (unsigned char c : text) ascii &= c < 0x80;
+    if (!ascii) return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    PyObject* result = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (result != nullptr) std::memcpy(PyUnicode_1BYTE_DATA(result), text.data(), text.size());
+    return result;
 }
 
 // Runs `body` on the object's quantity under exclusive access, once the quantity has been brought
@@ -42,20 +49,18 @@ PyObject* with_simplified(PyObject* self, Body body) noexcept {
     }
 }
 
-// The value as number text, the separator, and the units rendered by `render`.
-template <typename Render>
-PyObject* joined_text(const Quantity& quantity, const char* separator, Render render) {
+// The value as number text, the separator, and the units in the given form.
+PyObject* joined_text(const Quantity& quantity, char separator, UnitText form) {
     std::string text;
     append_number_text(text, quantity.value);
-    text += separator;
-    text += render(quantity.unit);
+    text.push_back(separator);
+    append_unit_text(text, quantity.unit, form);
     return to_python_text(text);
 }
 
-// The value followed by the separator and a rendering of the object's simply simplified units.
-template <typename Render>
-PyObject* simple_text(PyObject* self, const char* separator, Render render) noexcept {
-    return with_simplified(self, [&](Quantity& quantity) { return joined_text(quantity, separator, render); });
+// The value followed by the separator and the object's simply simplified units.
+PyObject* simple_text(PyObject* self, char separator, UnitText form) noexcept {
+    return with_simplified(self, [&](Quantity& quantity) { return joined_text(quantity, separator, form); });
 }
 
 // Simplifies the object in place, rounds its value with `round`, and returns a new quantity in
@@ -77,26 +82,25 @@ PyObject* rounded_copy(PyObject* self, Round round) noexcept {
 }  // namespace
 
 PyObject* tolvat_str(PyObject* self) noexcept {
-    const auto render = [](const UnitCollection& unit) { return as_string(unit); };
     return with_simplified(self, [&](Quantity& quantity) -> PyObject* {
         // A cheaply simplified collection of at most one unit is already fully simplified, and
         // converting into the very same units keeps the value.
-        if (quantity.unit.size() <= 1) return joined_text(quantity, " ", render);
+        if (quantity.unit.size() <= 1) return joined_text(quantity, ' ', UnitText::Plain);
         // Only the printed copy carries the full simplification.
         Expected<UnitCollection> full = simplify(quantity.unit);
         if (!full) return raise_error(full.error());
         Expected<Quantity> shown = as_unit_internal(quantity, std::move(full).value());
         if (!shown) return raise_error(shown.error());
-        return joined_text(*shown, " ", render);
+        return joined_text(*shown, ' ', UnitText::Plain);
     });
 }
 
 PyObject* tolvat_latex(PyObject* self, PyObject*) noexcept {
-    return simple_text(self, "~", [](const UnitCollection& unit) { return as_latex(unit); });
+    return simple_text(self, '~', UnitText::Latex);
 }
 
 PyObject* tolvat_descriptive(PyObject* self, PyObject*) noexcept {
-    return simple_text(self, " ", [](const UnitCollection& unit) { return as_descriptive_string(unit); });
+    return simple_text(self, ' ', UnitText::Descriptive);
 }
 
 PyObject* tolvat_round(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
