@@ -68,7 +68,7 @@ bool announced_by_a_reader(const AccessCounter* counter) noexcept {
     const std::size_t used = g_records_used.load(std::memory_order_acquire);
     for (std::size_t i = 0; i < used; ++i) {
         for (const auto& slot : g_records[i].slots) {
-            if (slot.load(std::memory_order_relaxed) == counter) return true;
+            if (slot.load(std::memory_order_seq_cst) == counter) return true;
         }
     }
     return false;

@@ -3,11 +3,12 @@
 // Two implementations share one counter type. On the free-threaded build (`concurrent`) calls run
 // truly in parallel. Readers are the common case and are often many threads reading one shared
 // operand, so a reader does not write to the object at all. It announces the object in a slot of
-// its own thread's record, issues a full fence and then checks that no writer holds the object. A
-// writer marks the object, issues a full fence and then looks through every thread's slots for a
-// reader of it. With a fence on both sides at least one of the two sees the other, so a reader and
-// a writer never both proceed (the classic store-fence-load handshake). Readers of one object
-// therefore share no cache line with each other, while writers, which are rarer, pay for the scan.
+// its own thread's record and then checks that no writer holds the object. A writer marks the
+// object and then looks through every thread's slots for a reader of it. Both sides order their
+// store before their load (sequentially consistent operations, or a full fence), so at least one
+// of the two sees the other, and a reader and a writer never both proceed (the classic
+// store-fence-load handshake). Readers of one object therefore share no cache line with each
+// other, while writers, which are rarer, pay for the scan.
 // A thread that needs more nested reads than its record has slots, or that cannot get a record,
 // counts itself in the object's own counter instead; writers check that counter as well.
 //
@@ -69,16 +70,16 @@ public:
         record_ = this_thread_record();
         if (record_ != nullptr && record_->depth < kSlotsPerThread) {
             std::atomic<const AccessCounter*>& slot = record_->slots[record_->depth];
-            slot.store(&counter, std::memory_order_relaxed);
-            std::atomic_thread_fence(std::memory_order_seq_cst);
-            if (counter.state_.load(std::memory_order_relaxed) < 0) {
+            // A sequentially consistent exchange and load: the store-then-load of the handshake
+            // in the single total order, with one locked instruction rather than a full fence.
+            // The load also acquires what the last writer released when it let go.
+            slot.exchange(&counter, std::memory_order_seq_cst);
+            if (counter.state_.load(std::memory_order_seq_cst) < 0) {
                 slot.store(nullptr, std::memory_order_release);
                 record_ = nullptr;
                 ok_ = false;
                 return;
             }
-            // Pairs with the release by which the last writer let go: its changes are visible.
-            std::atomic_thread_fence(std::memory_order_acquire);
             ++record_->depth;
             ok_ = true;
             return;
@@ -164,18 +165,19 @@ class ExclusiveAccess {
 public:
     explicit ExclusiveAccess(AccessCounter& counter) noexcept : counter_(counter) {
         std::int32_t expected = 0;
+        // The mark is a sequentially consistent read-modify-write and the slots are read with
+        // sequentially consistent loads (plain loads on x86), so no fence is needed on this side:
+        // the mark and the scan are in the single total order, as the readers' announcements are.
+        // A slot seen empty acquires the release by which its reader let go, so earlier reads
+        // are over before this writer changes anything.
         if (!counter.state_.compare_exchange_strong(expected, -1, std::memory_order_seq_cst,
                                                     std::memory_order_relaxed)) {
             return;
         }
-        std::atomic_thread_fence(std::memory_order_seq_cst);
         if (access_detail::announced_by_a_reader(&counter)) {
             counter.state_.store(0, std::memory_order_release);
             return;
         }
-        // Pairs with the release by which earlier readers cleared their slots: their reads are
-        // over before this writer changes anything.
-        std::atomic_thread_fence(std::memory_order_acquire);
         ok_ = true;
     }
     ~ExclusiveAccess() {

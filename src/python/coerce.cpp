@@ -139,6 +139,13 @@ std::optional<Quantity> coerce_to_quantity(PyObject* obj, OnFailure on_failure) 
         if (auto copy = copy_tolvat(obj)) return copy;
         return fail<Quantity>(on_failure);
     }
+    // The commonest operands by their exact types first. No object is of two of these kinds (their
+    // layouts exclude each other), so this finds the same kind as the documented order.
+    if (PyFloat_CheckExact(obj)) return Quantity{UnitCollection(), PyFloat_AS_DOUBLE(obj)};
+    if (PyUnicode_Check(obj)) {
+        if (auto quantity = quantity_from_text(obj)) return quantity;
+        return fail<Quantity>(on_failure);
+    }
     if (is_log_tolvat(obj)) {
         if (auto copy = copy_log_tolvat(obj)) return Quantity{UnitCollection(), copy->ratio()};
         return fail<Quantity>(on_failure);
@@ -146,10 +153,6 @@ std::optional<Quantity> coerce_to_quantity(PyObject* obj, OnFailure on_failure) 
     if (PyFloat_Check(obj)) return Quantity{UnitCollection(), PyFloat_AS_DOUBLE(obj)};
     if (PyLong_Check(obj)) {
         if (auto value = int_to_double(obj)) return Quantity{UnitCollection(), *value};
-        return fail<Quantity>(on_failure);
-    }
-    if (PyUnicode_Check(obj)) {
-        if (auto quantity = quantity_from_text(obj)) return quantity;
         return fail<Quantity>(on_failure);
     }
     if (on_failure == OnFailure::Raise) raise_not_coercible(ErrorKind::NotCoercibleToUnit, obj);

@@ -36,17 +36,23 @@ PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
         // The other operand is the source of the conversion, so its units come first in an error.
         if (is_tolvat(other)) {
             // Another quantity is read in place, under shared access, rather than copied; both
-            // reads are taken at once. A writer on self raises, a writer on the other declines.
-            SharedAccessPair access(object->access, as_tolvat(other)->access);
-            if (!access.ok()) {
-                if (!SharedAccess(object->access).ok()) return raise_already_mutably_borrowed();
-                Py_RETURN_NOTIMPLEMENTED;
+            // reads are taken at once when neither is held by a writer.
+            SharedAccessPair both(object->access, as_tolvat(other)->access);
+            if (both.ok()) {
+                return compared(object->quantity.value,
+                                converted_value(as_tolvat(other)->quantity, object->quantity.unit), op);
             }
+        }
+        // One after the other, as the rule has it: a writer on self raises, and a writer on the
+        // other operand, seen while self is held, declines.
+        SharedAccess access(object->access);
+        if (!access.ok()) return raise_already_mutably_borrowed();
+        if (is_tolvat(other)) {
+            SharedAccess other_access(as_tolvat(other)->access);
+            if (!other_access.ok()) Py_RETURN_NOTIMPLEMENTED;
             return compared(object->quantity.value,
                             converted_value(as_tolvat(other)->quantity, object->quantity.unit), op);
         }
-        SharedAccess access(object->access);
-        if (!access.ok()) return raise_already_mutably_borrowed();
         // Anything that does not coerce is left to Python's fallback (== False, != True, ordering
         // raises its TypeError).
         std::optional<Quantity> operand = coerce_to_quantity(other, OnFailure::Discard);

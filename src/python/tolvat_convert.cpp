@@ -54,7 +54,10 @@ PyObject* tolvat_as_unit(PyObject* self_obj, PyObject* const* args, Py_ssize_t n
     try {
         std::optional<Quantity> other = unit_argument(other_obj, "other");
         if (!other) return nullptr;
-        return finish(as_unit_internal(self->quantity, std::move(other->unit)));
+        // as_unit_internal, with the units moved straight into the new object.
+        const Expected<double> value = converted_value(self->quantity, other->unit);
+        if (!value) return raise_error(value.error());
+        return new_tolvat(Quantity{std::move(other->unit), *value});
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
