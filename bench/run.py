@@ -2,7 +2,7 @@
 bytes per quantity, free-threaded scaling (on a free-threaded interpreter) and the cost of str()
 with its simplification.
 
-    python3 bench/run.py [--peers-python PATH] [--python PATH ...]
+    python3 bench/run.py [--peers-python PATH] [--python PATH ...] [--rounds N]
 
 tolvat and Decimal run under each --python (default: this interpreter; tolvat must be installed
 there). pint, astropy and unyt run under --peers-python, a virtual environment that has them
@@ -31,11 +31,30 @@ def ensure_peers(path):
     return path
 
 
-def measure(python, library):
+def measure_once(python, library):
     out = subprocess.run([python, OPS, library], capture_output=True, text=True)
     if out.returncode != 0:
         return {"library": library, "error": out.stderr.strip().splitlines()[-1:]}
     return json.loads(out.stdout.strip().splitlines()[-1])
+
+
+def measure_all(jobs, rounds):
+    """Times every (python, library) job in `rounds` rounds, one job after the other within a
+    round, and keeps the best figure of each row. A virtual machine's speed drifts over minutes;
+    spreading every library's samples over the whole run lets all of them meet the same fast and
+    slow spells, so the ratios between them stay fair."""
+    results = {}
+    for _ in range(rounds):
+        for job in jobs:
+            result = measure_once(*job)
+            best = results.setdefault(job, result)
+            if "error" in result or "error" in best:
+                continue
+            for name, ns in result["rows"].items():
+                old = best["rows"].get(name)
+                if ns is not None and (old is None or ns < old):
+                    best["rows"][name] = ns
+    return results
 
 
 def fmt(ns):
@@ -46,18 +65,22 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--python", action="append", default=None)
     parser.add_argument("--peers-python", default=os.path.join(ROOT, ".venv-bench", "bin", "python"))
+    parser.add_argument("--rounds", type=int, default=3)
     args = parser.parse_args()
     pythons = args.python or [sys.executable]
     peers_python = ensure_peers(args.peers_python)
-    peers = {lib: measure(peers_python, lib) for lib in ("pint", "astropy", "unyt")}
+    peer_jobs = [(peers_python, lib) for lib in ("pint", "astropy", "unyt")]
+    own_jobs = [(python, lib) for python in pythons for lib in ("tolvat", "decimal")]
+    timed = measure_all(peer_jobs + own_jobs, args.rounds)
+    peers = {lib: timed[(peers_python, lib)] for lib in ("pint", "astropy", "unyt")}
     for python in pythons:
         version = subprocess.run(
             [python, "-c", "import sys; print(sys.version.split()[0] + ('t' if hasattr(sys, '_is_gil_enabled') and not sys._is_gil_enabled() else ''))"],
             capture_output=True,
             text=True,
         ).stdout.strip()
-        ours = measure(python, "tolvat")
-        dec = measure(python, "decimal")
+        ours = timed[(python, "tolvat")]
+        dec = timed[(python, "decimal")]
         print(f"\nPython {version}: nanoseconds per call (peers on {peers_python})")
         header = f"{'operation':22} {'tolvat':>10} {'Decimal':>10} {'pint':>10} {'astropy':>10} {'unyt':>10} {'vs Dec':>7} {'vs peer':>8}"
         print(header)
