@@ -14,6 +14,8 @@ struct Quantity {
 // The quantity converted into `target` (equal dimension required). Offsets apply only when both
 // collections hold exactly one entry.
 Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target);
+// Same units with the same powers and the same size: converting between them changes nothing.
+bool identical_units(const UnitCollection& a, const UnitCollection& b) noexcept;
 // The value that as_unit_internal would give, without building the quantity.
 Expected<double> converted_value(const Quantity& source, const UnitCollection& target);
 

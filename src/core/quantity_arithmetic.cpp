@@ -61,7 +61,11 @@ Expected<double> unitless_value(const Quantity& self) {
 Expected<Quantity> power(const Quantity& base, const Quantity& exponent) {
     Expected<double> p = unitless_value(exponent);
     if (!p) return std::move(p).error();
-    return closing_step(Quantity{UnitCollection::pow(base.unit, *p), std::pow(base.value, *p)});
+    return power_by_number(base, *p);
+}
+
+Expected<Quantity> power_by_number(const Quantity& base, double p) {
+    return closing_step(Quantity{UnitCollection::pow(base.unit, p), std::pow(base.value, p)});
 }
 
 Expected<Quantity> negate(const Quantity& self) { return closing_step(Quantity{self.unit, -self.value}); }

@@ -22,6 +22,8 @@ Expected<Quantity> divide(const Quantity& numerator, const Quantity& denominator
 
 // base ** exponent; the exponent must be dimensionless and counts by its scale.
 Expected<Quantity> power(const Quantity& base, const Quantity& exponent);
+// base ** p for the exponent's plain number p.
+Expected<Quantity> power_by_number(const Quantity& base, double p);
 
 Expected<Quantity> negate(const Quantity& self);
 Expected<Quantity> positive(const Quantity& self);

@@ -137,6 +137,25 @@ PyObject* tolvat_true_divide(PyObject* left, PyObject* right) noexcept {
     return binary_slot(left, right, nullptr, op_divide, op_rdivide);
 }
 PyObject* tolvat_power(PyObject* left, PyObject* right, PyObject* modulus) noexcept {
+    // A quantity to a plain float or int, the commonest power: the exponent is its own
+    // dimensionless value (what converting it would give), so no quantity is built for it. The
+    // right operand is no Tolvat, so there is no reflected attempt either.
+    const bool plain_exponent = PyFloat_CheckExact(right) || PyLong_CheckExact(right);
+    if (is_tolvat(left) && plain_exponent && (modulus == nullptr || modulus == Py_None)) {
+        const double p = PyFloat_CheckExact(right) ? PyFloat_AS_DOUBLE(right) : PyLong_AsDouble(right);
+        if (p == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();  // an int beyond the double range is no operand
+            Py_RETURN_NOTIMPLEMENTED;
+        }
+        TolvatObject* self = as_tolvat(left);
+        SharedAccess access(self->access);
+        if (!access.ok()) Py_RETURN_NOTIMPLEMENTED;
+        try {
+            return finish(power_by_number(self->quantity, p));
+        } catch (const std::bad_alloc&) {
+            return PyErr_NoMemory();
+        }
+    }
     return binary_slot(left, right, modulus, op_power, op_rpower);
 }
 

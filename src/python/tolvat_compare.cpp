@@ -11,10 +11,8 @@
 namespace tolvat::py {
 namespace {
 
-// x compared with the converted other operand, exactly, as IEEE doubles.
-PyObject* compared(double x, const Expected<double>& converted, int op) noexcept {
-    if (!converted) return raise_error(converted.error());
-    const double y = *converted;
+// x compared with y exactly, as IEEE doubles.
+PyObject* compared(double x, double y, int op) noexcept {
     bool result;
     switch (op) {
         case Py_LT: result = x < y; break;
@@ -28,6 +26,17 @@ PyObject* compared(double x, const Expected<double>& converted, int op) noexcept
     return PyBool_FromLong(result);
 }
 
+// x compared with the other operand converted into `units`.
+PyObject* compared(double x, const Quantity& other, const UnitCollection& units, int op) noexcept {
+    // Quantities in the very same units, the commonest comparison, need no conversion at all.
+    if (exponents_equal(other.unit.exponents(), units.exponents()) && identical_units(other.unit, units)) {
+        return compared(x, other.value, op);
+    }
+    const Expected<double> converted = converted_value(other, units);
+    if (!converted) return raise_error(converted.error());
+    return compared(x, *converted, op);
+}
+
 }  // namespace
 
 PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
@@ -39,8 +48,7 @@ PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
             // reads are taken at once when neither is held by a writer.
             SharedAccessPair both(object->access, as_tolvat(other)->access);
             if (both.ok()) {
-                return compared(object->quantity.value,
-                                converted_value(as_tolvat(other)->quantity, object->quantity.unit), op);
+                return compared(object->quantity.value, as_tolvat(other)->quantity, object->quantity.unit, op);
             }
         }
         // One after the other, as the rule has it: a writer on self raises, and a writer on the
@@ -50,8 +58,7 @@ PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
         if (is_tolvat(other)) {
             SharedAccess other_access(as_tolvat(other)->access);
             if (!other_access.ok()) Py_RETURN_NOTIMPLEMENTED;
-            return compared(object->quantity.value,
-                            converted_value(as_tolvat(other)->quantity, object->quantity.unit), op);
+            return compared(object->quantity.value, as_tolvat(other)->quantity, object->quantity.unit, op);
         }
         // Anything that does not coerce is left to Python's fallback (== False, != True, ordering
         // raises its TypeError).
@@ -60,8 +67,7 @@ PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
             PyErr_Clear();
             Py_RETURN_NOTIMPLEMENTED;
         }
-        const Expected<double> converted = converted_value(*operand, object->quantity.unit);
-        return compared(object->quantity.value, converted, op);
+        return compared(object->quantity.value, *operand, object->quantity.unit, op);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
