@@ -74,12 +74,12 @@ bool simple_simplify_keeps(const UnitCollection& unit) noexcept {
     return classify_cheap_simplification(unit, multiplier, exponents) == CheapSimplification::Keeps;
 }
 
-Expected<Quantity> cheaply_simplified(Quantity r) {
+Expected<Quantity> cheaply_simplified(Quantity&& r) {
     double multiplier;
     BaseExponents exponents;
     switch (classify_cheap_simplification(r.unit, multiplier, exponents)) {
         case CheapSimplification::Keeps:
-            return r;
+            return std::move(r);
         case CheapSimplification::Resums:
             // Nothing merges: the cheap simplification is the same entries with summaries
             // recomputed from them, unless the dimension drifted (an internal error below).
@@ -117,7 +117,7 @@ Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection targe
 
 Status ss_inpl_internal(Quantity& quantity) {
     if (simple_simplify_keeps(quantity.unit)) return Done{};
-    Expected<Quantity> converted = cheaply_simplified(quantity);
+    Expected<Quantity> converted = cheaply_simplified(Quantity(quantity));
     if (!converted) return std::move(converted).error();
     quantity = std::move(converted).value();
     return Done{};

@@ -28,7 +28,7 @@ CheapSimplification classify_cheap_simplification(const UnitCollection& unit, do
 bool simple_simplify_keeps(const UnitCollection& unit) noexcept;
 
 // The quantity converted into simple_simplify of its units, taking the short ways above.
-Expected<Quantity> cheaply_simplified(Quantity r);
+Expected<Quantity> cheaply_simplified(Quantity&& r);
 
 // Replaces the quantity's unit by its simple_simplify form and converts the value to it. On
 // failure the quantity is unchanged.

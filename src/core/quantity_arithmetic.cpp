@@ -22,7 +22,7 @@ double rescaled(const Quantity& self, const Quantity& other) {
 
 }  // namespace
 
-Expected<Quantity> closing_step(Quantity r) { return cheaply_simplified(std::move(r)); }
+Expected<Quantity> closing_step(Quantity&& r) { return cheaply_simplified(std::move(r)); }
 
 Expected<Quantity> add(const Quantity& self, const Quantity& other) {
     if (!exponents_equal(self.unit.exponents(), other.unit.exponents())) {
@@ -70,7 +70,7 @@ Expected<Quantity> power_by_number(const Quantity& base, double p) {
 
 Expected<Quantity> negate(const Quantity& self) { return closing_step(Quantity{self.unit, -self.value}); }
 
-Expected<Quantity> positive(const Quantity& self) { return closing_step(self); }
+Expected<Quantity> positive(const Quantity& self) { return closing_step(Quantity(self)); }
 
 Quantity absolute(const Quantity& self) { return Quantity{self.unit, std::fabs(self.value)}; }
 

@@ -8,7 +8,7 @@
 namespace tolvat {
 
 // r's unit replaced by simple_simplify of it, r's value converted along.
-Expected<Quantity> closing_step(Quantity r);
+Expected<Quantity> closing_step(Quantity&& r);
 
 // self + other and self - other, in self's units; dimensions must be exactly equal. Offsets play
 // no part: the other operand is rescaled by the ratio of multipliers only.

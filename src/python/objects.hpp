@@ -73,7 +73,7 @@ inline void release_instance_type(PyTypeObject* type) noexcept {
 }
 
 // New Python objects holding the given values; nullptr with an exception set on failure.
-PyObject* new_tolvat(Quantity quantity) noexcept;
+PyObject* new_tolvat(Quantity&& quantity) noexcept;
 PyObject* new_log_tolvat(const LogQuantity& quantity) noexcept;
 
 }  // namespace tolvat::py

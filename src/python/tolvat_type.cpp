@@ -95,7 +95,7 @@ int ensure_tolvat_type() {
     return 0;
 }
 
-PyObject* new_tolvat(Quantity quantity) noexcept {
+PyObject* new_tolvat(Quantity&& quantity) noexcept {
     auto* self = static_cast<TolvatObject*>(PyObject_Malloc(sizeof(TolvatObject)));
     if (self == nullptr) return PyErr_NoMemory();
     init_instance(reinterpret_cast<PyObject*>(self), g_tolvat_type);
