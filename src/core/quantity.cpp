@@ -48,6 +48,9 @@ CheapSimplification classify_cheap_simplification(const UnitCollection& unit, do
         const bool keeps = multiplier == unit.multiplier() && exponents_equal(exponents, unit.exponents());
         return keeps ? CheapSimplification::Keeps : CheapSimplification::Resums;
     }
+    // Summed in locals, which the compiler keeps in registers, then handed out.
+    double product = 1.0;
+    BaseExponents sum{};
     for (std::size_t i = 0; i < n; ++i) {
         const SingleUnit& a = units[i].unit;
         const double p = units[i].power;
@@ -58,11 +61,13 @@ CheapSimplification classify_cheap_simplification(const UnitCollection& unit, do
             if (same_sign && exponents_inverse(a.exponents(), b.exponents())) return CheapSimplification::Merges;
         }
         // The same products and sums, in the same order, as from_single_unit_hashmap.
-        multiplier *= a.multiplier_power(p);
+        product *= a.multiplier_power(p);
         const BaseExponents& e = a.exponents();
-        for (std::size_t k = 0; k < kBaseDimensionCount; ++k) exponents[k] += p * e[k];
+        for (std::size_t k = 0; k < kBaseDimensionCount; ++k) sum[k] += p * e[k];
     }
-    if (multiplier == unit.multiplier() && exponents_equal(exponents, unit.exponents())) {
+    multiplier = product;
+    exponents = sum;
+    if (product == unit.multiplier() && exponents_equal(sum, unit.exponents())) {
         return CheapSimplification::Keeps;
     }
     return CheapSimplification::Resums;

@@ -1,6 +1,8 @@
 #include "unit_collection.hpp"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 namespace tolvat {
@@ -18,6 +20,26 @@ void accumulate(UnitMap& units, const SingleUnit& unit, double power) {
     }
     units.emplace_back(UnitEntry{unit, power});
     if (power == 0.0) units.erase_at(units.size() - 1);
+}
+
+// pow(m, n) for a collection's multiplier. Programs raise the same units to the same powers
+// again and again (squared speeds, inverse times), so each thread remembers its recent results;
+// pow is a pure function, so a remembered result is exactly what the call would return.
+double remembered_pow(double m, double n) noexcept {
+    struct Slot {
+        std::uint64_t base;
+        std::uint64_t exponent;
+        double result;
+        bool used;
+    };
+    static constexpr std::size_t kSlots = 16;
+    thread_local Slot slots[kSlots] = {};
+    const auto base = std::bit_cast<std::uint64_t>(m);
+    const auto exponent = std::bit_cast<std::uint64_t>(n);
+    Slot& slot = slots[((base ^ (exponent * 0x9E3779B97F4A7C15ull)) * 0xD6E8FEB86659FD93ull) >> 60];
+    if (slot.used && slot.base == base && slot.exponent == exponent) return slot.result;
+    slot = Slot{base, exponent, std::pow(m, n), true};
+    return slot.result;
 }
 
 }  // namespace
@@ -65,7 +87,7 @@ UnitCollection UnitCollection::pow(const UnitCollection& collection, double n) {
     // A lone unit at power 1 has the unit's own multiplier, whose powers the unit may know.
     const bool lone_unit = collection.units_.size() == 1 && collection.units_[0].power == 1.0 &&
                            collection.multiplier_ == collection.units_[0].unit.multiplier();
-    result.multiplier_ = lone_unit ? collection.units_[0].unit.multiplier_power(n) : std::pow(collection.multiplier_, n);
+    result.multiplier_ = lone_unit ? collection.units_[0].unit.multiplier_power(n) : remembered_pow(collection.multiplier_, n);
     return result;
 }
 
