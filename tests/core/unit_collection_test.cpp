@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -104,6 +106,26 @@ TEST(UnitAlgebra, RealPowersScaleEntriesDimensionAndSize) {
     EXPECT_EQ(root.multiplier(), 1.0);
     EXPECT_EQ(root.exponents()[kSecond], -0.5);
     EXPECT_EQ(UnitCollection::pow(parse("km"), 2.0).multiplier(), 1000000.0);
+}
+
+TEST(UnitAlgebra, RememberedPowersAreThePowerFunctionsOwn) {
+    // Every table unit with every prefix, whole powers inside and outside the remembered range,
+    // asked twice (computed, then remembered), and collection powers asked twice as well.
+    const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x); };
+    for (const UnitDef& row : unit_table()) {
+        for (std::size_t k = 0; k <= kPrefixCount; ++k) {
+            const SingleUnit unit = k == 0 ? SingleUnit(row) : SingleUnit(prefix_table()[k - 1], row);
+            for (double p : {-5.0, -4.0, -2.0, -1.0, 0.0, 2.0, 3.0, 4.0, 5.0, 0.5}) {
+                const double expected = std::pow(unit.multiplier(), p);
+                ASSERT_EQ(bits(unit.multiplier_power(p)), bits(expected)) << row.name << " " << k << " " << p;
+                ASSERT_EQ(bits(unit.multiplier_power(p)), bits(expected)) << row.name << " " << k << " " << p;
+            }
+        }
+    }
+    const UnitCollection speed = parse("km/hr");
+    for (double n : {2.0, 2.0, -3.0, 0.5, 2.0}) {
+        EXPECT_EQ(bits(UnitCollection::pow(speed, n).multiplier()), bits(std::pow(speed.multiplier(), n))) << n;
+    }
 }
 
 TEST(UnitAlgebra, BaseUnitsListAllEightDimensions) {
