@@ -10,7 +10,7 @@ import time
 from tolvat import Tolvat
 
 U = Tolvat.unit
-N = 100_000
+N = 50_000
 
 
 def work(a, b, n):
@@ -43,15 +43,25 @@ def run(threads, shared, make=None):
     return threads * N * 2 / elapsed  # operations per second
 
 
-def best_scaling(shared, make=None, repeat=12):
-    """Best throughput of 1 and of 2 threads over many alternating runs. The machine's speed
-    drifts (other guests share its cores), which only ever slows a run down, so the best of many
-    short runs taken in turn is the fairest figure for both."""
-    one = two = 0.0
-    for _ in range(repeat):
-        one = max(one, run(1, shared, make))
-        two = max(two, run(2, shared, make))
-    return one, two
+CONFIGS = {
+    "own operands  ": (False, None),
+    "shared operand": (True, None),
+    # The same loop on plain floats: what this machine's two cores give any Python code.
+    "machine (floats)": (False, float),
+}
+
+
+def best_throughputs(rounds=20):
+    """Best throughput of 1 and of 2 threads for every configuration, over many short runs taken
+    in turn. The machine's speed drifts (other guests share its cores), which only ever slows a
+    run down; taking every configuration in every round lets all of them meet the same fast and
+    slow spells, and the best run of each is the fairest figure."""
+    best = {(name, threads): 0.0 for name in CONFIGS for threads in (1, 2)}
+    for _ in range(rounds):
+        for name, (shared, make) in CONFIGS.items():
+            for threads in (1, 2):
+                best[(name, threads)] = max(best[(name, threads)], run(threads, shared, make))
+    return best
 
 
 def round_trip_ns():
@@ -70,13 +80,10 @@ def round_trip_ns():
 def main():
     gil = getattr(sys, "_is_gil_enabled", lambda: True)()
     print(f"Python {sys.version.split()[0]}, GIL {'enabled' if gil else 'disabled'}")
-    for shared in (False, True):
-        one, two = best_scaling(shared)
-        label = "shared operand" if shared else "own operands  "
-        print(f"{label}: 1 thread {one / 1e6:6.2f} Mops/s, 2 threads {two / 1e6:6.2f} Mops/s, scaling {two / one:4.2f}x")
-    # The same loop on plain floats: what this machine's two cores give any Python code.
-    one, two = best_scaling(False, make=float)
-    print(f"machine (floats): 1 thread {one / 1e6:6.2f} Mops/s, 2 threads {two / 1e6:6.2f} Mops/s, scaling {two / one:4.2f}x")
+    best = best_throughputs()
+    for name in CONFIGS:
+        one, two = best[(name, 1)], best[(name, 2)]
+        print(f"{name}: 1 thread {one / 1e6:6.2f} Mops/s, 2 threads {two / 1e6:6.2f} Mops/s, scaling {two / one:4.2f}x")
     with_access, plain = round_trip_ns()
     print(f"float(q) {with_access:.0f} ns against float(3) {plain:.0f} ns: one shared-access round trip "
           f"costs about {with_access - plain:.0f} ns")

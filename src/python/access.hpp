@@ -33,7 +33,9 @@ namespace access_detail {
 
 inline constexpr std::size_t kSlotsPerThread = 6;
 
-struct alignas(64) ReaderRecord {
+// Every thread writes its own record on every read, so records never share a cache line, nor the
+// pair of lines that x86 processors fetch together.
+struct alignas(128) ReaderRecord {
     std::atomic<const AccessCounter*> slots[kSlotsPerThread];
     std::atomic<bool> in_use{false};
     std::size_t depth = 0;  // slots in use; touched only by the owning thread
