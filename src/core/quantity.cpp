@@ -23,17 +23,6 @@ double value_by_formula(const Quantity& source, double target_multiplier, const 
 
 }  // namespace
 
-bool identical_units(const UnitCollection& a, const UnitCollection& b) noexcept {
-    if (a.size() != b.size() || !(a.multiplier() == b.multiplier())) return false;
-    const UnitMap& x = a.units();
-    const UnitMap& y = b.units();
-    bool same_order = true;
-    for (std::size_t i = 0; i < x.size() && same_order; ++i) {
-        same_order = x[i].power == y[i].power && x[i].unit == y[i].unit;
-    }
-    return same_order || a.same_entries(b);
-}
-
 CheapSimplification classify_cheap_simplification(const UnitCollection& unit, double& multiplier,
                                                   BaseExponents& exponents) noexcept {
     const UnitMap& units = unit.units();

@@ -15,7 +15,15 @@ struct Quantity {
 // collections hold exactly one entry.
 Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target);
 // Same units with the same powers and the same size: converting between them changes nothing.
-bool identical_units(const UnitCollection& a, const UnitCollection& b) noexcept;
+inline bool identical_units(const UnitCollection& a, const UnitCollection& b) noexcept {
+    if (a.size() != b.size() || !(a.multiplier() == b.multiplier())) return false;
+    const UnitMap& x = a.units();
+    const UnitMap& y = b.units();
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        if (!(x[i].power == y[i].power && x[i].unit == y[i].unit)) return a.same_entries(b);
+    }
+    return true;
+}
 // The value that as_unit_internal would give, without building the quantity.
 Expected<double> converted_value(const Quantity& source, const UnitCollection& target);
 

@@ -82,9 +82,7 @@ void SingleUnit::release_record() noexcept {
     if (record->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete record;
 }
 
-bool operator==(const SingleUnit& a, const SingleUnit& b) noexcept {
-    // The same table row with the same prefix: the fields are the same and none of them is NaN.
-    if (a.def_ == b.def_ && a.prefix_ == b.prefix_ && !a.def_->user_defined) return true;
+bool SingleUnit::fields_equal(const SingleUnit& a, const SingleUnit& b) noexcept {
     if (!(a.multiplier() == b.multiplier()) || !(a.offset() == b.offset())) return false;
     if (!exponents_equal(a.exponents(), b.exponents())) return false;
     if (a.def_ == b.def_ && a.prefix_ == b.prefix_) return true;

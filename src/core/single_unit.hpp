@@ -83,8 +83,12 @@ public:
 
     bool is_custom() const noexcept { return def_ != nullptr && def_->user_defined; }
 
-    // Equal only when every field is equal; a NaN field never compares equal.
-    friend bool operator==(const SingleUnit& a, const SingleUnit& b) noexcept;
+    // Equal only when every field is equal; a NaN field never compares equal. The same table row
+    // with the same prefix is equal at once: its fields are the same and none of them is NaN.
+    friend bool operator==(const SingleUnit& a, const SingleUnit& b) noexcept {
+        if (a.def_ == b.def_ && a.prefix_ == b.prefix_ && !a.def_->user_defined) return true;
+        return fields_equal(a, b);
+    }
 
     // Hash of the name alone.
     std::size_t hash() const noexcept;
@@ -98,6 +102,7 @@ private:
         if (def_ != nullptr && def_->user_defined) release_record();
         def_ = nullptr;
     }
+    static bool fields_equal(const SingleUnit& a, const SingleUnit& b) noexcept;
     void retain_record() const noexcept;
     void release_record() noexcept;
 
