@@ -258,24 +258,7 @@ PyObject* log_tolvat_richcompare(PyObject* self, PyObject* other, int op) noexce
     // its dimensionless ratio) or to Python's fallback.
     const std::optional<PyNumber> number = coerce_to_number(other, OnFailure::Discard);
     if (!number) return not_implemented();
-    const double r = object->quantity.ratio();
-    const double t = number->as_double();
-    bool result;
-    switch (op) {
-        case Py_LT: result = r < t; break;
-        case Py_LE: result = r <= t; break;
-        case Py_EQ: result = r == t; break;
-        case Py_NE: result = r != t; break;
-        case Py_GT: result = r > t; break;
-        case Py_GE: result = r >= t; break;
-        default:
-            try {
-                return raise_error(Error::internal("invalid compareop"));
-            } catch (const std::bad_alloc&) {
-                return PyErr_NoMemory();
-            }
-    }
-    return PyBool_FromLong(result);
+    return compared(object->quantity.ratio(), number->as_double(), op);
 }
 
 // ---- Text form: the amount and the unit's symbol, as stored -------------------------------------

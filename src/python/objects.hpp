@@ -72,6 +72,10 @@ inline void release_instance_type(PyTypeObject* type) noexcept {
 #endif
 }
 
+// x compared with y by the rich-comparison operator `op`, exactly, as IEEE doubles: Python's
+// True or False.
+PyObject* compared(double x, double y, int op) noexcept;
+
 // New Python objects holding the given values; nullptr with an exception set on failure.
 PyObject* new_tolvat(Quantity&& quantity) noexcept;
 PyObject* new_log_tolvat(const LogQuantity& quantity) noexcept;

@@ -9,9 +9,7 @@
 #include "tolvat_methods.hpp"
 
 namespace tolvat::py {
-namespace {
 
-// x compared with y exactly, as IEEE doubles.
 PyObject* compared(double x, double y, int op) noexcept {
     bool result;
     switch (op) {
@@ -21,13 +19,20 @@ PyObject* compared(double x, double y, int op) noexcept {
         case Py_NE: result = x != y; break;
         case Py_GT: result = x > y; break;
         case Py_GE: result = x >= y; break;
-        default: return raise_error(Error::internal("invalid compareop"));
+        default:
+            try {
+                return raise_error(Error::internal("invalid compareop"));
+            } catch (const std::bad_alloc&) {
+                return PyErr_NoMemory();
+            }
     }
     return PyBool_FromLong(result);
 }
 
+namespace {
+
 // x compared with the other operand converted into `units`.
-PyObject* compared(double x, const Quantity& other, const UnitCollection& units, int op) noexcept {
+PyObject* compared_in_units(double x, const Quantity& other, const UnitCollection& units, int op) noexcept {
     // Quantities in the very same units, the commonest comparison, need no conversion at all.
     if (exponents_equal(other.unit.exponents(), units.exponents()) && identical_units(other.unit, units)) {
         return compared(x, other.value, op);
@@ -48,7 +53,7 @@ PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
             // reads are taken at once when neither is held by a writer.
             SharedAccessPair both(object->access, as_tolvat(other)->access);
             if (both.ok()) {
-                return compared(object->quantity.value, as_tolvat(other)->quantity, object->quantity.unit, op);
+                return compared_in_units(object->quantity.value, as_tolvat(other)->quantity, object->quantity.unit, op);
             }
         }
         // One after the other, as the rule has it: a writer on self raises, and a writer on the
@@ -58,7 +63,7 @@ PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
         if (is_tolvat(other)) {
             SharedAccess other_access(as_tolvat(other)->access);
             if (!other_access.ok()) Py_RETURN_NOTIMPLEMENTED;
-            return compared(object->quantity.value, as_tolvat(other)->quantity, object->quantity.unit, op);
+            return compared_in_units(object->quantity.value, as_tolvat(other)->quantity, object->quantity.unit, op);
         }
         // Anything that does not coerce is left to Python's fallback (== False, != True, ordering
         // raises its TypeError).
@@ -67,7 +72,7 @@ PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
             PyErr_Clear();
             Py_RETURN_NOTIMPLEMENTED;
         }
-        return compared(object->quantity.value, *operand, object->quantity.unit, op);
+        return compared_in_units(object->quantity.value, *operand, object->quantity.unit, op);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
