@@ -109,6 +109,15 @@ Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection targe
     return Quantity{std::move(target), *value};
 }
 
+Expected<bool> ss_inpl_settled(Quantity& quantity) {
+    if (simple_simplify_keeps(quantity.unit)) return true;
+    Expected<Quantity> converted = cheaply_simplified(Quantity(quantity));
+    if (!converted) return std::move(converted).error();
+    quantity = std::move(converted).value();
+    // Usually the rewritten units keep, but a NaN size or dimension never compares equal.
+    return simple_simplify_keeps(quantity.unit);
+}
+
 Status ss_inpl_internal(Quantity& quantity) {
     if (simple_simplify_keeps(quantity.unit)) return Done{};
     Expected<Quantity> converted = cheaply_simplified(Quantity(quantity));

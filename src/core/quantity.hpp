@@ -41,5 +41,8 @@ Expected<Quantity> cheaply_simplified(Quantity&& r);
 // Replaces the quantity's unit by its simple_simplify form and converts the value to it. On
 // failure the quantity is unchanged.
 Status ss_inpl_internal(Quantity& quantity);
+// The same, telling whether the units are now their own cheap simplification (so that doing it
+// again would change nothing until the units change).
+Expected<bool> ss_inpl_settled(Quantity& quantity);
 
 }  // namespace tolvat

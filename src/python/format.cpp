@@ -52,9 +52,9 @@ PyObject* tolvat_format(PyObject* self, PyObject* format_spec) noexcept {
         TolvatObject* object = as_tolvat(self);
         ExclusiveAccess access(object->access);
         if (!access.ok()) return raise_already_borrowed();
-        Quantity& quantity = object->quantity;
-        Status simplified = ss_inpl_internal(quantity);
+        Status simplified = settle_units(object);
         if (!simplified) return raise_error(simplified.error());
+        Quantity& quantity = object->quantity;
         if (quantity.unit.size() <= 1) {
             // Already fully simplified, and converting into the same units keeps the value.
             value = quantity.value;

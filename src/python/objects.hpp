@@ -26,8 +26,22 @@ using serial::SharedAccessPair;
 struct TolvatObject {
     PyObject_HEAD
     AccessCounter access;
+    // The units are known to be their own cheap simplification, so the in-place cheap
+    // simplification that text and rounding start with has nothing to do. Read and written only
+    // under exclusive access; it sits in what would otherwise be padding.
+    bool units_settled;
     Quantity quantity;
 };
+
+// The in-place cheap simplification of an object held exclusively, done at most once until its
+// units change. On failure the object is unchanged and the error is returned.
+inline Status settle_units(TolvatObject* object) {
+    if (object->units_settled) return Done{};
+    Expected<bool> settled = ss_inpl_settled(object->quantity);
+    if (!settled) return std::move(settled).error();
+    object->units_settled = *settled;
+    return Done{};
+}
 
 struct LogTolvatObject {
     PyObject_HEAD

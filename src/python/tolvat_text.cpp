@@ -40,10 +40,9 @@ PyObject* with_simplified(PyObject* self, Body body) noexcept {
     ExclusiveAccess access(object->access);
     if (!access.ok()) return raise_already_borrowed();
     try {
-        Quantity& quantity = object->quantity;
-        Status simplified = ss_inpl_internal(quantity);
+        Status simplified = settle_units(object);
         if (!simplified) return raise_error(simplified.error());
-        return body(quantity);
+        return body(object->quantity);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
