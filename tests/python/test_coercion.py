@@ -14,6 +14,7 @@ import threading
 import pytest
 
 from tolvat import LogTolvat, Tolvat
+from thread_support import run_against_writer
 
 L = LogTolvat.unit
 U = Tolvat.unit
@@ -412,12 +413,6 @@ def test_sources_held_exclusively_are_refused_without_waiting(tolvat_ops):
         except Exception as exc:
             failures.append(exc)
 
-    threads = [threading.Thread(target=printer)] + [threading.Thread(target=user) for _ in range(3)]
-    for t in threads:
-        t.start()
-    for t in threads[1:]:
-        t.join()
-    stop.set()
-    threads[0].join()
+    run_against_writer(printer, user, stop)
     assert failures == []
     assert q.as_number("m") == 2000.0

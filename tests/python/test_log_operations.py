@@ -11,6 +11,7 @@ import threading
 import pytest
 
 from tolvat import LogTolvat, Tolvat
+from thread_support import run_against_writer
 
 L = LogTolvat.unit
 U = Tolvat.unit
@@ -392,13 +393,7 @@ def test_operators_meet_an_object_held_by_round_sfig_only_as_documented():
                     if name not in ("less", "neg") or exc.args != ("Already mutably borrowed",):
                         failures.append(exc)
 
-    threads = [threading.Thread(target=writer)] + [threading.Thread(target=user) for _ in range(3)]
-    for t in threads:
-        t.start()
-    for t in threads[1:]:
-        t.join()
-    stop.set()
-    threads[0].join()
+    run_against_writer(writer, user, stop)
     assert failures == []
     exactly(x.round_sfig(2), 100.0)  # nobody holds x any more
 

@@ -10,6 +10,7 @@ import weakref
 import pytest
 
 from tolvat import LogTolvat, Tolvat
+from thread_support import run_against_writer
 
 L = LogTolvat.unit
 
@@ -374,13 +375,7 @@ def test_readers_never_see_an_object_held_exclusively_except_as_runtime_error():
                 except Exception as exc:
                     failures.append(exc)
 
-    threads = [threading.Thread(target=writer)] + [threading.Thread(target=reader) for _ in range(3)]
-    for t in threads:
-        t.start()
-    for t in threads[1:]:
-        t.join()
-    stop.set()
-    threads[0].join()
+    run_against_writer(writer, reader, stop)
     assert failures == []
     for exc in refusals:
         notes = getattr(exc, "__notes__", [])
