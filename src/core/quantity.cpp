@@ -119,10 +119,8 @@ Expected<bool> ss_inpl_settled(Quantity& quantity) {
 }
 
 Status ss_inpl_internal(Quantity& quantity) {
-    if (simple_simplify_keeps(quantity.unit)) return Done{};
-    Expected<Quantity> converted = cheaply_simplified(Quantity(quantity));
-    if (!converted) return std::move(converted).error();
-    quantity = std::move(converted).value();
+    Expected<bool> settled = ss_inpl_settled(quantity);
+    if (!settled) return std::move(settled).error();
     return Done{};
 }
 
