@@ -109,19 +109,13 @@ Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection targe
     return Quantity{std::move(target), *value};
 }
 
-Expected<bool> ss_inpl_settled(Quantity& quantity) {
+Expected<bool> ss_inpl_internal(Quantity& quantity) {
     if (simple_simplify_keeps(quantity.unit)) return true;
     Expected<Quantity> converted = cheaply_simplified(Quantity(quantity));
     if (!converted) return std::move(converted).error();
     quantity = std::move(converted).value();
     // Usually the rewritten units keep, but a NaN size or dimension never compares equal.
     return simple_simplify_keeps(quantity.unit);
-}
-
-Status ss_inpl_internal(Quantity& quantity) {
-    Expected<bool> settled = ss_inpl_settled(quantity);
-    if (!settled) return std::move(settled).error();
-    return Done{};
 }
 
 }  // namespace tolvat

@@ -39,10 +39,8 @@ bool simple_simplify_keeps(const UnitCollection& unit) noexcept;
 Expected<Quantity> cheaply_simplified(Quantity&& r);
 
 // Replaces the quantity's unit by its simple_simplify form and converts the value to it. On
-// failure the quantity is unchanged.
-Status ss_inpl_internal(Quantity& quantity);
-// The same, telling whether the units are now their own cheap simplification (so that doing it
-// again would change nothing until the units change).
-Expected<bool> ss_inpl_settled(Quantity& quantity);
+// failure the quantity is unchanged. Tells whether the units are now their own cheap
+// simplification (so that doing it again would change nothing until the units change).
+Expected<bool> ss_inpl_internal(Quantity& quantity);
 
 }  // namespace tolvat

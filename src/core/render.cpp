@@ -75,16 +75,26 @@ struct Slice {
 
 using SliceList = SmallVector<Slice, 8>;
 
+// The text of one factor: unit text, then the marker and the power unless the power is one.
+// Written into the factor buffer or straight into the output.
+void append_number_to(FactorBuffer& out, double value) { out.append_number(value); }
+void append_number_to(std::string& out, double value) { append_number_text(out, value); }
+
+template <typename Out>
+void append_factor(Out& out, const SingleUnit& unit, double magnitude, const Style& style) {
+    const ComposedText text = style.use_name ? unit.name() : unit.symbol();
+    out.append(text.head);
+    out.append(text.tail);
+    if (magnitude != 1.0) {
+        out.append(style.marker);
+        append_number_to(out, magnitude);
+    }
+}
+
 void add_factor(FactorBuffer& buffer, SliceList& list, const SingleUnit& unit, double magnitude,
                 const Style& style) {
     const std::size_t begin = buffer.size();
-    const ComposedText text = style.use_name ? unit.name() : unit.symbol();
-    buffer.append(text.head);
-    buffer.append(text.tail);
-    if (magnitude != 1.0) {
-        buffer.append(style.marker);
-        buffer.append_number(magnitude);
-    }
+    append_factor(buffer, unit, magnitude, style);
     list.push_back(Slice{static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(buffer.size() - begin)});
 }
 
@@ -117,16 +127,6 @@ void append_joined(std::string& out, const SliceList& list, const char* base, co
     }
 }
 
-// The text of one factor: unit text, then the marker and the power unless the power is one.
-void append_factor(std::string& out, const SingleUnit& unit, double magnitude, const Style& style) {
-    const ComposedText text = style.use_name ? unit.name() : unit.symbol();
-    text.append_to(out);
-    if (magnitude != 1.0) {
-        out.append(style.marker);
-        append_number_text(out, magnitude);
-    }
-}
-
 void render_into(std::string& out, const UnitCollection& collection, const Style& style) {
     const UnitMap& units = collection.units();
     // A single unit, the commonest collection of all: nothing to sort, no factor buffer.
@@ -134,14 +134,6 @@ void render_into(std::string& out, const UnitCollection& collection, const Style
         out.append(style.open);
         append_factor(out, units[0].unit, units[0].power, style);
         out.append(style.close);
-        return;
-    }
-    if (units.size() == 1 && units[0].power < 0.0) {
-        out.append(style.open_fraction);
-        out.push_back('1');
-        out.append(style.middle);
-        append_factor(out, units[0].unit, -units[0].power, style);
-        out.append(style.close_fraction);
         return;
     }
     FactorBuffer buffer;

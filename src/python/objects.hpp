@@ -37,7 +37,7 @@ struct TolvatObject {
 // units change. On failure the object is unchanged and the error is returned.
 inline Status settle_units(TolvatObject* object) {
     if (object->units_settled) return Done{};
-    Expected<bool> settled = ss_inpl_settled(object->quantity);
+    Expected<bool> settled = ss_inpl_internal(object->quantity);
     if (!settled) return std::move(settled).error();
     object->units_settled = *settled;
     return Done{};
