@@ -5,8 +5,10 @@ with its simplification.
     python3 bench/run.py [--peers-python PATH] [--python PATH ...] [--rounds N]
 
 tolvat and Decimal run under each --python (default: this interpreter; tolvat must be installed
-there). pint, astropy and unyt run under --peers-python, a virtual environment that has them
-(default: .venv-bench/bin/python, created on first use). Prints nanoseconds per call and the
+there). pint, astropy and unyt run in virtual environments that have them: --peers-python
+(default .venv-bench/bin/python, created on first use from this interpreter) is the reference,
+and every other --python gets one of its own, .venv-bench-<version> (created on first use), so
+that each interpreter's table also compares like with like. Prints nanoseconds per call and the
 ratios the project aims at: within 3x of Decimal, and 50x faster than the fastest peer.
 """
 
@@ -21,12 +23,21 @@ ROOT = os.path.dirname(HERE)
 OPS = os.path.join(HERE, "ops.py")
 
 
-def ensure_peers(path):
+def version_tag(python):
+    """'3.11.7', or '3.14.7t' for a free-threaded interpreter."""
+    return subprocess.run(
+        [python, "-c", "import sys; print(sys.version.split()[0] + ('t' if hasattr(sys, '_is_gil_enabled') and not sys._is_gil_enabled() else ''))"],
+        capture_output=True,
+        text=True,
+    ).stdout.strip()
+
+
+def ensure_peers(path, base_python=sys.executable):
     if os.path.exists(path):
         return path
     venv = os.path.dirname(os.path.dirname(path))
     print(f"creating {venv} with pint, astropy and unyt ...", file=sys.stderr)
-    subprocess.run([sys.executable, "-m", "venv", venv], check=True)
+    subprocess.run([base_python, "-m", "venv", venv], check=True)
     subprocess.run([path, "-m", "pip", "install", "-q", "pint", "astropy", "unyt"], check=True)
     return path
 
@@ -68,30 +79,51 @@ def main():
     parser.add_argument("--rounds", type=int, default=3)
     args = parser.parse_args()
     pythons = args.python or [sys.executable]
-    peers_python = ensure_peers(args.peers_python)
-    peer_jobs = [(peers_python, lib) for lib in ("pint", "astropy", "unyt")]
+    reference = ensure_peers(args.peers_python)
+    reference_tag = version_tag(reference)
+    tags = {python: version_tag(python) for python in pythons}
+    # Peers for each interpreter: the reference where the versions agree, else a venv of its own.
+    peers_for = {}
+    for python, tag in tags.items():
+        if tag == reference_tag:
+            peers_for[python] = reference
+        else:
+            own = os.path.join(ROOT, f".venv-bench-{tag}", "bin", "python")
+            peers_for[python] = ensure_peers(own, python)
+    peer_pythons = [reference] + [p for p in dict.fromkeys(peers_for.values()) if p != reference]
+    peer_jobs = [(p, lib) for p in peer_pythons for lib in ("pint", "astropy", "unyt")]
     own_jobs = [(python, lib) for python in pythons for lib in ("tolvat", "decimal")]
     timed = measure_all(peer_jobs + own_jobs, args.rounds)
-    peers = {lib: timed[(peers_python, lib)] for lib in ("pint", "astropy", "unyt")}
+
+    def fastest_peer(peers_python, name):
+        rows = [timed[(peers_python, lib)].get("rows", {}).get(name) for lib in ("pint", "astropy", "unyt")]
+        return rows, min((x for x in rows if x), default=None)
+
     for python in pythons:
-        version = subprocess.run(
-            [python, "-c", "import sys; print(sys.version.split()[0] + ('t' if hasattr(sys, '_is_gil_enabled') and not sys._is_gil_enabled() else ''))"],
-            capture_output=True,
-            text=True,
-        ).stdout.strip()
+        version = tags[python]
+        peers_python = peers_for[python]
+        peers = {lib: timed[(peers_python, lib)] for lib in ("pint", "astropy", "unyt")}
+        cross = peers_python != reference
         ours = timed[(python, "tolvat")]
         dec = timed[(python, "decimal")]
         print(f"\nPython {version}: nanoseconds per call (peers on {peers_python})")
         header = f"{'operation':22} {'tolvat':>10} {'Decimal':>10} {'pint':>10} {'astropy':>10} {'unyt':>10} {'vs Dec':>7} {'vs peer':>8}"
+        if cross:
+            header += f" {'vs ' + reference_tag:>12}"
         print(header)
         print("-" * len(header))
         for name, ns in ours.get("rows", {}).items():
             d = dec.get("rows", {}).get(name)
-            p = [peers[lib].get("rows", {}).get(name) for lib in ("pint", "astropy", "unyt")]
-            fastest = min((x for x in p if x), default=None)
+            p, fastest = fastest_peer(peers_python, name)
             vs_dec = f"{ns / d:6.2f}x" if ns and d else "      -"
             vs_peer = f"{fastest / ns:7.0f}x" if ns and fastest else "       -"
-            print(f"{name:22} {fmt(ns)} {fmt(d)} {fmt(p[0])} {fmt(p[1])} {fmt(p[2])} {vs_dec} {vs_peer}")
+            line = f"{name:22} {fmt(ns)} {fmt(d)} {fmt(p[0])} {fmt(p[1])} {fmt(p[2])} {vs_dec} {vs_peer}"
+            if cross:
+                # The same row against the reference interpreter's peers, a stricter comparison
+                # where the reference runs the peers faster.
+                _, reference_fastest = fastest_peer(reference, name)
+                line += f" {reference_fastest / ns:11.0f}x" if ns and reference_fastest else f" {'-':>12}"
+            print(line)
         for lib, result in peers.items():
             if "error" in result:
                 print(f"{lib}: {result['error']}")
