@@ -78,10 +78,11 @@ Expected<Quantity> cheaply_simplified(Quantity&& r) {
             // Nothing merges: the cheap simplification is the same entries with summaries
             // recomputed from them, unless the dimension drifted (an internal error below).
             if (exponents_equal(exponents, r.unit.exponents())) {
-                // Same dimension, same entries, another multiplier: the conversion formula, with
-                // the entries handed over to the result rather than copied.
-                const double value = value_by_formula(r, multiplier, r.unit);
-                return Quantity{UnitCollection::resummed(std::move(r.unit), exponents, multiplier), value};
+                // Same dimension, same entries, another multiplier: the conversion formula, done
+                // in place, so the entries are handed over to the result rather than copied.
+                r.value = value_by_formula(r, multiplier, r.unit);
+                r.unit.resum(exponents, multiplier);
+                return std::move(r);
             }
             break;
         case CheapSimplification::Merges:

@@ -100,8 +100,14 @@ private:
     const T* inline_data() const noexcept { return std::launder(reinterpret_cast<const T*>(storage_)); }
 
     void append_copies(const SmallVector& other) {
-        reserve(other.size_);
-        for (const T& value : other) emplace_back(value);
+        reserve(size_ + other.size_);
+        // Room is made once, so the copies go straight into place.
+        T* out = data() + size_;
+        for (const T& value : other) {
+            ::new (out) T(value);
+            ++out;
+            ++size_;
+        }
     }
     void take(SmallVector&& other) noexcept {
         if (other.heap_capacity_) {

@@ -77,12 +77,13 @@ UnitCollection UnitCollection::get_base_units(const UnitCollection& collection) 
 UnitCollection UnitCollection::pow(const UnitCollection& collection, double n) {
     // Every step below is exact for n = 1 (p × 1 = p, pow(m, 1) = m): the copy is the answer.
     if (n == 1.0) return collection;
-    UnitCollection result(collection);
-    for (UnitEntry& entry : result.units_) entry.power *= n;
+    UnitCollection result;
+    result.units_.reserve(collection.units_.size());
+    for (const UnitEntry& entry : collection.units_) result.units_.emplace_back(UnitEntry{entry.unit, entry.power * n});
     // The empty collection stays dimensionless whatever n is (0 × inf or 0 × NaN would give it a
     // NaN dimension that no entry accounts for, and the closing simplification would report drift).
-    if (!result.units_.empty()) {
-        for (double& e : result.exponents_) e *= n;
+    if (!collection.units_.empty()) {
+        for (std::size_t i = 0; i < kBaseDimensionCount; ++i) result.exponents_[i] = collection.exponents_[i] * n;
     }
     // A lone unit at power 1 has the unit's own multiplier, whose powers the unit may know.
     const bool lone_unit = collection.units_.size() == 1 && collection.units_[0].power == 1.0 &&

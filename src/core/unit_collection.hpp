@@ -33,13 +33,11 @@ public:
 
     // Takes the map over and computes the dimension and size from it.
     static UnitCollection from_single_unit_hashmap(UnitMap units);
-    // This collection's entries with the given summaries, computed by the caller exactly as
-    // from_single_unit_hashmap would compute them.
-    static UnitCollection resummed(UnitCollection&& collection, const BaseExponents& exponents, double multiplier) {
-        UnitCollection result(std::move(collection));
-        result.exponents_ = exponents;
-        result.multiplier_ = multiplier;
-        return result;
+    // Replaces the summaries by the given ones, computed by the caller from these very entries
+    // exactly as from_single_unit_hashmap would compute them.
+    void resum(const BaseExponents& exponents, double multiplier) noexcept {
+        exponents_ = exponents;
+        multiplier_ = multiplier;
     }
     // A collection whose only entry is the unit at power 1.
     static UnitCollection coerce_unit_to_collection(SingleUnit unit);

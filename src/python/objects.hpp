@@ -86,9 +86,24 @@ inline void release_instance_type(PyTypeObject* type) noexcept {
 #endif
 }
 
+// The error for an operator code that Python never passes.
+PyObject* invalid_compare_op() noexcept;
+
 // x compared with y by the rich-comparison operator `op`, exactly, as IEEE doubles: Python's
 // True or False.
-PyObject* compared(double x, double y, int op) noexcept;
+inline PyObject* compared(double x, double y, int op) noexcept {
+    bool result;
+    switch (op) {
+        case Py_LT: result = x < y; break;
+        case Py_LE: result = x <= y; break;
+        case Py_EQ: result = x == y; break;
+        case Py_NE: result = x != y; break;
+        case Py_GT: result = x > y; break;
+        case Py_GE: result = x >= y; break;
+        default: return invalid_compare_op();
+    }
+    return Py_NewRef(result ? Py_True : Py_False);
+}
 
 // New Python objects holding the given values; nullptr with an exception set on failure.
 PyObject* new_tolvat(Quantity&& quantity) noexcept;

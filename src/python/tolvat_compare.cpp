@@ -10,23 +10,12 @@
 
 namespace tolvat::py {
 
-PyObject* compared(double x, double y, int op) noexcept {
-    bool result;
-    switch (op) {
-        case Py_LT: result = x < y; break;
-        case Py_LE: result = x <= y; break;
-        case Py_EQ: result = x == y; break;
-        case Py_NE: result = x != y; break;
-        case Py_GT: result = x > y; break;
-        case Py_GE: result = x >= y; break;
-        default:
-            try {
-                return raise_error(Error::internal("invalid compareop"));
-            } catch (const std::bad_alloc&) {
-                return PyErr_NoMemory();
-            }
+PyObject* invalid_compare_op() noexcept {
+    try {
+        return raise_error(Error::internal("invalid compareop"));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
     }
-    return PyBool_FromLong(result);
 }
 
 namespace {
