@@ -23,51 +23,6 @@ double value_by_formula(const Quantity& source, double target_multiplier, const 
 
 }  // namespace
 
-CheapSimplification classify_cheap_simplification(const UnitCollection& unit, double& multiplier,
-                                                  BaseExponents& exponents) noexcept {
-    const UnitMap& units = unit.units();
-    const std::size_t n = units.size();
-    multiplier = 1.0;
-    exponents = BaseExponents{};
-    if (n == 1 && units[0].power == 1.0) {
-        // The loop below for a lone unit at power 1, whose products and sums are exact.
-        const SingleUnit& only = units[0].unit;
-        multiplier = only.multiplier();
-        for (std::size_t k = 0; k < kBaseDimensionCount; ++k) exponents[k] += only.exponents()[k];
-        const bool keeps = multiplier == unit.multiplier() && exponents_equal(exponents, unit.exponents());
-        return keeps ? CheapSimplification::Keeps : CheapSimplification::Resums;
-    }
-    // Summed in locals, which the compiler keeps in registers, then handed out.
-    double product = 1.0;
-    BaseExponents sum{};
-    for (std::size_t i = 0; i < n; ++i) {
-        const SingleUnit& a = units[i].unit;
-        const double p = units[i].power;
-        for (std::size_t j = i + 1; j < n; ++j) {
-            const SingleUnit& b = units[j].unit;
-            const bool same_sign = std::signbit(p) == std::signbit(units[j].power);
-            if (!same_sign && exponents_equal(a.exponents(), b.exponents())) return CheapSimplification::Merges;
-            if (same_sign && exponents_inverse(a.exponents(), b.exponents())) return CheapSimplification::Merges;
-        }
-        // The same products and sums, in the same order, as from_single_unit_hashmap.
-        product *= a.multiplier_power(p);
-        const BaseExponents& e = a.exponents();
-        for (std::size_t k = 0; k < kBaseDimensionCount; ++k) sum[k] += p * e[k];
-    }
-    multiplier = product;
-    exponents = sum;
-    if (product == unit.multiplier() && exponents_equal(sum, unit.exponents())) {
-        return CheapSimplification::Keeps;
-    }
-    return CheapSimplification::Resums;
-}
-
-bool simple_simplify_keeps(const UnitCollection& unit) noexcept {
-    double multiplier;
-    BaseExponents exponents;
-    return classify_cheap_simplification(unit, multiplier, exponents) == CheapSimplification::Keeps;
-}
-
 Expected<Quantity> cheaply_simplified(Quantity&& r) {
     double multiplier;
     BaseExponents exponents;

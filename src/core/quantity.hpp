@@ -2,6 +2,7 @@
 #pragma once
 
 #include "error.hpp"
+#include "simplify.hpp"
 #include "unit_collection.hpp"
 
 namespace tolvat {
@@ -27,13 +28,6 @@ inline bool identical_units(const UnitCollection& a, const UnitCollection& b) no
 // The value that as_unit_internal would give, without building the quantity.
 Expected<double> converted_value(const Quantity& source, const UnitCollection& target);
 
-// What simple_simplify would do with a collection: hand back this very collection (Keeps), hand
-// back the same entries with their summaries recomputed (Resums, with those summaries returned),
-// or merge some pair (Merges).
-enum class CheapSimplification { Keeps, Resums, Merges };
-CheapSimplification classify_cheap_simplification(const UnitCollection& unit, double& multiplier,
-                                                  BaseExponents& exponents) noexcept;
-bool simple_simplify_keeps(const UnitCollection& unit) noexcept;
 
 // The quantity converted into simple_simplify of its units, taking the short ways above.
 Expected<Quantity> cheaply_simplified(Quantity&& r);

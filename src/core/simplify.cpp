@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -110,7 +111,65 @@ bool merge_pair(Relation relation, double a, double b, double& new_a, double& ne
 
 }  // namespace
 
+CheapSimplification classify_cheap_simplification(const UnitCollection& unit, double& multiplier,
+                                                  BaseExponents& exponents) noexcept {
+    const UnitMap& units = unit.units();
+    const std::size_t n = units.size();
+    multiplier = 1.0;
+    exponents = BaseExponents{};
+    if (n == 1 && units[0].power == 1.0) {
+        // The loop below for a lone unit at power 1, whose products and sums are exact.
+        const SingleUnit& only = units[0].unit;
+        multiplier = only.multiplier();
+        for (std::size_t k = 0; k < kBaseDimensionCount; ++k) exponents[k] += only.exponents()[k];
+        const bool keeps = multiplier == unit.multiplier() && exponents_equal(exponents, unit.exponents());
+        return keeps ? CheapSimplification::Keeps : CheapSimplification::Resums;
+    }
+    // Summed in locals, which the compiler keeps in registers, then handed out.
+    double product = 1.0;
+    BaseExponents sum{};
+    for (std::size_t i = 0; i < n; ++i) {
+        const SingleUnit& a = units[i].unit;
+        const double p = units[i].power;
+        for (std::size_t j = i + 1; j < n; ++j) {
+            const SingleUnit& b = units[j].unit;
+            const bool same_sign = std::signbit(p) == std::signbit(units[j].power);
+            if (!same_sign && exponents_equal(a.exponents(), b.exponents())) return CheapSimplification::Merges;
+            if (same_sign && exponents_inverse(a.exponents(), b.exponents())) return CheapSimplification::Merges;
+        }
+        // The same products and sums, in the same order, as from_single_unit_hashmap.
+        product *= a.multiplier_power(p);
+        const BaseExponents& e = a.exponents();
+        for (std::size_t k = 0; k < kBaseDimensionCount; ++k) sum[k] += p * e[k];
+    }
+    multiplier = product;
+    exponents = sum;
+    if (product == unit.multiplier() && exponents_equal(sum, unit.exponents())) {
+        return CheapSimplification::Keeps;
+    }
+    return CheapSimplification::Resums;
+}
+
+bool simple_simplify_keeps(const UnitCollection& unit) noexcept {
+    double multiplier;
+    BaseExponents exponents;
+    return classify_cheap_simplification(unit, multiplier, exponents) == CheapSimplification::Keeps;
+}
+
 Expected<UnitCollection> simple_simplify(const UnitCollection& collection) {
+    // Most collections have no pair that cancels. Their form is every entry as it stands, with the
+    // summaries that from_single_unit_hashmap computes, which the classification has just
+    // computed the same way; a drifted dimension still takes the long way to its report.
+    {
+        double multiplier;
+        BaseExponents exponents;
+        if (classify_cheap_simplification(collection, multiplier, exponents) != CheapSimplification::Merges &&
+            dimension_kept(collection.exponents(), exponents)) {
+            UnitCollection result(collection);
+            result.resum(exponents, multiplier);
+            return result;
+        }
+    }
     const UnitMap& input = collection.units();
     const std::size_t n = input.size();
     const DimensionClasses classes(input);
@@ -194,7 +253,11 @@ std::uint64_t distance(std::int32_t from, std::int32_t to) noexcept {
     return static_cast<std::uint64_t>(d < 0 ? -d : d);
 }
 
-bool is_integral(double x) noexcept { return std::isfinite(x) && std::floor(x) == x; }
+// Below 2^52 a double is whole exactly when truncating it changes nothing; from there on every
+// finite double is whole. (The same answer as floor(x) == x for finite x, without a library call.)
+bool is_integral(double x) noexcept {
+    return std::fabs(x) < 4503599627370496.0 ? x == double(static_cast<std::int64_t>(x)) : std::isfinite(x);
+}
 
 // What is fixed for one search: which entries move, in which direction, and how mappings are
 // numbered for the record of mappings already searched.
@@ -233,21 +296,27 @@ Plan make_plan(const SearchProblem& p) {
     // Exact when every exponent and the target are integers and no partial sum of any mapping in
     // range can leave the exactly representable integers.
     bool exact = true;
+    const BaseExponents* exponents = p.exponents.data();
+    SmallVector<double, 8> reach;
+    reach.reserve(n);
+    for (std::size_t k = 0; k < n && exact; ++k) {
+        reach.push_back(std::max(std::fabs(double(p.start[k])), std::fabs(double(p.powers[k]))));
+        // Whole and at most 2^20 in size (NaN fails the size test, so the conversion is safe).
+        for (std::size_t d = 0; d < kBaseDimensionCount; ++d) {
+            const double e = exponents[k][d];
+            if (!(std::fabs(e) <= 1048576.0) || e != double(static_cast<std::int32_t>(e))) {
+                exact = false;
+                break;
+            }
+        }
+    }
     for (std::size_t d = 0; d < kBaseDimensionCount && exact; ++d) {
         if (!is_integral(p.target[d])) {
             exact = false;
             break;
         }
         double bound = std::fabs(p.target[d]);
-        for (std::size_t k = 0; k < n; ++k) {
-            const double e = p.exponents[k][d];
-            if (!is_integral(e) || std::fabs(e) > 1048576.0) {
-                exact = false;
-                break;
-            }
-            const double reach = std::max(std::fabs(double(p.start[k])), std::fabs(double(p.powers[k])));
-            bound += reach * std::fabs(e);
-        }
+        for (std::size_t k = 0; k < n; ++k) bound += reach[k] * std::fabs(exponents[k][d]);
         if (!(bound <= kExactLimit)) exact = false;
     }
     plan.exact = exact;
@@ -258,8 +327,10 @@ Plan make_plan(const SearchProblem& p) {
 // target - sum of power * exponents, entry by entry.
 BaseExponents remaining(const SearchProblem& p, const std::int32_t* mapping) noexcept {
     BaseExponents rem = p.target;
+    const BaseExponents* exponents = p.exponents.data();
+    const std::size_t n = p.powers.size();
     for (std::size_t d = 0; d < kBaseDimensionCount; ++d) {
-        for (std::size_t k = 0; k < p.powers.size(); ++k) rem[d] -= double(mapping[k]) * p.exponents[k][d];
+        for (std::size_t k = 0; k < n; ++k) rem[d] -= double(mapping[k]) * exponents[k][d];
     }
     return rem;
 }
@@ -602,9 +673,11 @@ SearchResult walk(const SearchProblem& p, const Plan& plan) {
 }  // namespace
 
 bool check_satisfies_base_units(const SearchProblem& problem, const std::int32_t* mapping) noexcept {
+    const BaseExponents* exponents = problem.exponents.data();
+    const std::size_t n = problem.powers.size();
     for (std::size_t d = 0; d < kBaseDimensionCount; ++d) {
         double rem = problem.target[d];
-        for (std::size_t k = 0; k < problem.powers.size(); ++k) rem -= double(mapping[k]) * problem.exponents[k][d];
+        for (std::size_t k = 0; k < n; ++k) rem -= double(mapping[k]) * exponents[k][d];
         if (rem != 0.0) return false;
     }
     return true;
@@ -660,6 +733,14 @@ UnitCollection from_mapping(const UnitMap& units, const std::int32_t* mapping) {
     return UnitCollection::from_single_unit_hashmap(std::move(result));
 }
 
+// True when every entry's power is, bit for bit, the mapping's power for it.
+bool same_powers(const UnitMap& units, const std::int32_t* mapping) noexcept {
+    for (std::size_t k = 0; k < units.size(); ++k) {
+        if (std::bit_cast<std::uint64_t>(units[k].power) != std::bit_cast<std::uint64_t>(double(mapping[k]))) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 Expected<UnitCollection> simplify(const UnitCollection& collection) {
@@ -711,6 +792,9 @@ Expected<UnitCollection> simplify(const UnitCollection& collection) {
 
     const SearchResult found = search_mappings(problem);
     if (found.status != SearchStatus::Found) return simple;
+    // Often the answer is every unit at its full power: that is the simple form itself, built
+    // from the same entries in the same order, so the same collection to the last bit.
+    if (same_powers(units, found.mapping.data())) return simple;
     return from_mapping(units, found.mapping.data());
 }
 

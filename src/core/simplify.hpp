@@ -11,6 +11,14 @@
 
 namespace tolvat {
 
+// What simple_simplify would do with a collection: hand back this very collection (Keeps), hand
+// back the same entries with their summaries recomputed (Resums, with those summaries returned),
+// or merge some pair (Merges).
+enum class CheapSimplification { Keeps, Resums, Merges };
+CheapSimplification classify_cheap_simplification(const UnitCollection& unit, double& multiplier,
+                                                  BaseExponents& exponents) noexcept;
+bool simple_simplify_keeps(const UnitCollection& unit) noexcept;
+
 // Pairwise cancellation of units of equal dimension and opposite sign, or of inverse dimension
 // and equal sign. Fails only with an Internal error when the dimension drifts.
 Expected<UnitCollection> simple_simplify(const UnitCollection& collection);

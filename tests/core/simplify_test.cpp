@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -117,6 +118,33 @@ TEST(SimpleSimplify, ZeroPowerEntries) {
     const UnitCollection r = simple(base);
     EXPECT_EQ(r.exponents(), parse("N").exponents());
     EXPECT_EQ(r.size(), 8u);
+}
+
+TEST(SimpleSimplify, WithoutCancellationsKeepsEveryEntryAndRecomputesTheSummaries) {
+    // Nothing cancels in any of these (a dimensionless pair of equal sign included): the result is
+    // the entries in their order, summarised from scratch, to the last bit.
+    const UnitCollection cases[] = {
+        parse("m.km"),
+        parse("kg.m2/s2"),
+        parse("rad.sr"),
+        UnitCollection::pow(parse("km/hr"), 2.0),
+        UnitCollection::pow(UnitCollection::pow(parse("km/hr"), 0.5), 2.0),
+        UnitCollection::pow(parse("s"), -0.0) * parse("m"),
+        UnitCollection::get_base_units(parse("N")),
+    };
+    for (const UnitCollection& c : cases) {
+        const UnitCollection r = simple(c);
+        const UnitCollection expected = UnitCollection::from_single_unit_hashmap(c.units());
+        ASSERT_EQ(r.size(), c.size()) << as_string(c);
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            EXPECT_TRUE(r.units()[i].unit == c.units()[i].unit) << as_string(c);
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(r.units()[i].power), std::bit_cast<std::uint64_t>(c.units()[i].power));
+        }
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(r.multiplier()), std::bit_cast<std::uint64_t>(expected.multiplier()));
+        for (std::size_t d = 0; d < kBaseDimensionCount; ++d) {
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(r.exponents()[d]), std::bit_cast<std::uint64_t>(expected.exponents()[d]));
+        }
+    }
 }
 
 TEST(SimpleSimplify, MultiplierIsRecomputed) {
