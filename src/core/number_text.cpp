@@ -47,7 +47,8 @@ Digits shortest_digits(double magnitude) noexcept {
 }
 
 // Appends "NaN", "inf" or "-inf" and returns true when the value is not finite.
-bool append_special(std::string& out, double value) {
+template <typename Out>
+bool append_special(Out& out, double value) {
     if (std::isnan(value)) {
         out.append("NaN");
         return true;
@@ -65,9 +66,8 @@ void append_exponent(std::string& out, int exponent) {
     out.append(text, r.ptr);
 }
 
-}  // namespace
-
-void append_number_text(std::string& out, double value) {
+template <typename Out>
+void append_number_to(Out& out, double value) {
     if (append_special(out, value)) return;
     if (std::signbit(value)) out.push_back('-');
     const double magnitude = std::fabs(value);
@@ -84,7 +84,7 @@ void append_number_text(std::string& out, double value) {
     const long count = static_cast<long>(digits.size());
     const long point = d.exponent + 1;  // digits before the decimal point
     if (point <= 0) {
-        out.append("0.");
+        out.append(std::string_view("0."));
         out.append(static_cast<std::size_t>(-point), '0');
         out.append(digits);
     } else if (point >= count) {
@@ -95,6 +95,47 @@ void append_number_text(std::string& out, double value) {
         out.push_back('.');
         out.append(digits.substr(static_cast<std::size_t>(point)));
     }
+}
+
+// A fixed run of characters that notes, rather than grows, when a text does not fit.
+class FixedText {
+public:
+    FixedText(char* out, std::size_t room) noexcept : out_(out), room_(room) {}
+    void append(std::string_view piece) noexcept {
+        if (piece.size() > room_ - used_) {
+            overflow_ = true;
+            return;
+        }
+        for (char c : piece) out_[used_++] = c;
+    }
+    void append(const char* first, const char* last) noexcept {
+        append(std::string_view(first, static_cast<std::size_t>(last - first)));
+    }
+    void append(std::size_t count, char c) noexcept {
+        if (count > room_ - used_) {
+            overflow_ = true;
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i) out_[used_++] = c;
+    }
+    void push_back(char c) noexcept { append(std::string_view(&c, 1)); }
+    std::size_t size() const noexcept { return overflow_ ? 0 : used_; }
+
+private:
+    char* out_;
+    std::size_t room_;
+    std::size_t used_ = 0;
+    bool overflow_ = false;
+};
+
+}  // namespace
+
+void append_number_text(std::string& out, double value) { append_number_to(out, value); }
+
+std::size_t number_text_into(char* out, std::size_t room, double value) noexcept {
+    FixedText text(out, room);
+    append_number_to(text, value);
+    return text.size();
 }
 
 std::string number_text(double value) {

@@ -200,6 +200,14 @@ void append_unit_text(std::string& out, const UnitCollection& collection, UnitTe
     render_into(out, collection, style_of(form));
 }
 
+std::optional<LoneUnitText> lone_unit_text(const UnitCollection& collection, UnitText form) noexcept {
+    const UnitMap& units = collection.units();
+    if (units.size() != 1 || !(units[0].power == 1.0)) return std::nullopt;
+    const Style& style = style_of(form);
+    const ComposedText text = style.use_name ? units[0].unit.name() : units[0].unit.symbol();
+    return LoneUnitText{{style.open, text.head, text.tail, style.close}};
+}
+
 std::ostream& operator<<(std::ostream& out, const UnitCollection& collection) {
     return out << as_string(collection);
 }

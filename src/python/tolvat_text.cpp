@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "../core/number_text.hpp"
@@ -48,8 +49,36 @@ PyObject* with_simplified(PyObject* self, Body body) noexcept {
     }
 }
 
+// One unit at power one and a short number, the commonest text of all: the pieces are measured
+// and copied straight into the new string. Nothing when the text takes the general way.
+std::optional<PyObject*> lone_unit_joined_text(const Quantity& quantity, char separator, UnitText form) noexcept {
+    const std::optional<LoneUnitText> unit = lone_unit_text(quantity.unit, form);
+    if (!unit) return std::nullopt;
+    char number[32];
+    const std::size_t number_size = number_text_into(number, sizeof number, quantity.value);
+    if (number_size == 0) return std::nullopt;
+    std::size_t size = number_size + 1;
+    for (std::string_view piece : unit->pieces) {
+        for (unsigned char c : piece) {
+            if (c >= 0x80) return std::nullopt;
+        }
+        size += piece.size();
+    }
+    PyObject* result = PyUnicode_New(static_cast<Py_ssize_t>(size), 127);
+    if (result == nullptr) return nullptr;
+    // A few characters a piece: copied in place rather than through a library call each.
+    char* out = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(result));
+    for (std::size_t i = 0; i < number_size; ++i) *out++ = number[i];
+    *out++ = separator;
+    for (std::string_view piece : unit->pieces) {
+        for (char c : piece) *out++ = c;
+    }
+    return result;
+}
+
 // The value as number text, the separator, and the units in the given form.
 PyObject* joined_text(const Quantity& quantity, char separator, UnitText form) {
+    if (const std::optional<PyObject*> quick = lone_unit_joined_text(quantity, separator, form)) return *quick;
     std::string text;
     append_number_text(text, quantity.value);
     text.push_back(separator);

@@ -47,6 +47,19 @@ TEST(NumberText, AppendsToExistingText) {
     EXPECT_EQ(out, "value 2.5-inf");
 }
 
+TEST(NumberText, WritesIntoAFixedBufferOnlyWhenItFits) {
+    char out[32];
+    for (double v : {5.0, -12.0, 0.25, 1e-7, 0.1 + 0.2, -0.0, 9007199254740993.0, 1e20, kInf, std::nan("")}) {
+        const std::size_t n = number_text_into(out, sizeof out, v);
+        EXPECT_EQ(std::string(out, n), number_text(v));
+    }
+    // Too long for the room: nothing is claimed, whatever was written.
+    EXPECT_EQ(number_text_into(out, sizeof out, 1e40), 0u);
+    EXPECT_EQ(number_text_into(out, sizeof out, 5e-324), 0u);
+    EXPECT_EQ(number_text_into(out, 2, -12.0), 0u);
+    EXPECT_EQ(number_text_into(out, 3, -12.0), 3u);
+}
+
 // Expected texts come from Python's repr digits rewritten positionally by
 // data/make_number_text_cases.py; every text must also read back as the same double.
 TEST(NumberText, MatchesPythonReprDigits) {
