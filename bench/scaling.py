@@ -51,7 +51,7 @@ CONFIGS = {
 }
 
 
-def best_throughputs(rounds=20):
+def best_throughputs(rounds=60):
     """Best throughput of 1 and of 2 threads for every configuration, over many short runs taken
     in turn. The machine's speed drifts (other guests share its cores), which only ever slows a
     run down; taking every configuration in every round lets all of them meet the same fast and
