@@ -30,16 +30,13 @@ Expected<Quantity> cheaply_simplified(Quantity&& r) {
         case CheapSimplification::Keeps:
             return std::move(r);
         case CheapSimplification::Resums:
-            // Nothing merges: the cheap simplification is the same entries with summaries
-            // recomputed from them, unless the dimension drifted (an internal error below).
-            if (exponents_equal(exponents, r.unit.exponents())) {
-                // Same dimension, same entries, another multiplier: the conversion formula, done
-                // in place, so the entries are handed over to the result rather than copied.
-                r.value = value_by_formula(r, multiplier, r.unit);
-                r.unit.resum(exponents, multiplier);
-                return std::move(r);
-            }
-            break;
+            // Nothing merges and the dimension holds: the cheap simplification is the same
+            // entries with another multiplier. The conversion formula, done in place, so the
+            // entries are handed over to the result rather than copied.
+            r.value = value_by_formula(r, multiplier, r.unit);
+            r.unit.resum(exponents, multiplier);
+            return std::move(r);
+        case CheapSimplification::Drifts:  // the long way reports it
         case CheapSimplification::Merges:
             break;
     }

@@ -122,8 +122,8 @@ CheapSimplification classify_cheap_simplification(const UnitCollection& unit, do
         const SingleUnit& only = units[0].unit;
         multiplier = only.multiplier();
         for (std::size_t k = 0; k < kBaseDimensionCount; ++k) exponents[k] += only.exponents()[k];
-        const bool keeps = multiplier == unit.multiplier() && exponents_equal(exponents, unit.exponents());
-        return keeps ? CheapSimplification::Keeps : CheapSimplification::Resums;
+        if (!exponents_equal(exponents, unit.exponents())) return CheapSimplification::Drifts;
+        return multiplier == unit.multiplier() ? CheapSimplification::Keeps : CheapSimplification::Resums;
     }
     // Summed in locals, which the compiler keeps in registers, then handed out.
     double product = 1.0;
@@ -144,10 +144,8 @@ CheapSimplification classify_cheap_simplification(const UnitCollection& unit, do
     }
     multiplier = product;
     exponents = sum;
-    if (product == unit.multiplier() && exponents_equal(sum, unit.exponents())) {
-        return CheapSimplification::Keeps;
-    }
-    return CheapSimplification::Resums;
+    if (!exponents_equal(sum, unit.exponents())) return CheapSimplification::Drifts;
+    return product == unit.multiplier() ? CheapSimplification::Keeps : CheapSimplification::Resums;
 }
 
 bool simple_simplify_keeps(const UnitCollection& unit) noexcept {

@@ -12,9 +12,10 @@
 namespace tolvat {
 
 // What simple_simplify would do with a collection: hand back this very collection (Keeps), hand
-// back the same entries with their summaries recomputed (Resums, with those summaries returned),
-// or merge some pair (Merges).
-enum class CheapSimplification { Keeps, Resums, Merges };
+// back the same entries with their summaries recomputed (Resums: the same dimension, another
+// multiplier; Drifts: a dimension that differs from the cached one), or merge some pair (Merges).
+// The recomputed summaries are returned for all but Merges.
+enum class CheapSimplification { Keeps, Resums, Drifts, Merges };
 CheapSimplification classify_cheap_simplification(const UnitCollection& unit, double& multiplier,
                                                   BaseExponents& exponents) noexcept;
 bool simple_simplify_keeps(const UnitCollection& unit) noexcept;

@@ -122,6 +122,16 @@ double c_exp(double x) { return std::exp(x); }
 double c_log(double x) { return std::log(x); }
 double c_log10(double x) { return std::log10(x); }
 
+// An exact int as a double: the value itself for the small ints stored in one digit, read in
+// place where the interpreter allows it; the C API's conversion otherwise.
+double small_int_as_double(PyObject* number) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyLongObject* value = reinterpret_cast<PyLongObject*>(number);
+    if (PyUnstable_Long_IsCompact(value)) return static_cast<double>(PyUnstable_Long_CompactValue(value));
+#endif
+    return PyLong_AsDouble(number);
+}
+
 }  // namespace
 
 PyObject* tolvat_add(PyObject* left, PyObject* right) noexcept {
@@ -142,7 +152,7 @@ PyObject* tolvat_power(PyObject* left, PyObject* right, PyObject* modulus) noexc
     // right operand is no Tolvat, so there is no reflected attempt either.
     const bool plain_exponent = PyFloat_CheckExact(right) || PyLong_CheckExact(right);
     if (is_tolvat(left) && plain_exponent && (modulus == nullptr || modulus == Py_None)) {
-        const double p = PyFloat_CheckExact(right) ? PyFloat_AS_DOUBLE(right) : PyLong_AsDouble(right);
+        const double p = PyFloat_CheckExact(right) ? PyFloat_AS_DOUBLE(right) : small_int_as_double(right);
         if (p == -1.0 && PyErr_Occurred()) {
             PyErr_Clear();  // an int beyond the double range is no operand
             Py_RETURN_NOTIMPLEMENTED;

@@ -11,6 +11,30 @@
 namespace tolvat {
 namespace {
 
+TEST(BaseExponents, EqualityAndInverseFollowIeeeComparisonInEveryComponent) {
+    const BaseExponents base{1.0, -2.0, 0.0, 0.5, 3.0, -0.0, 1e300, -7.0};
+    BaseExponents negated;
+    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) negated[i] = -base[i];
+    EXPECT_TRUE(exponents_equal(base, base));
+    EXPECT_TRUE(exponents_inverse(base, negated));
+    EXPECT_FALSE(exponents_inverse(base, base));
+    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
+        BaseExponents other = base;
+        other[i] = base[i] * 2.0 + 1.0;  // one component off, in each position in turn
+        EXPECT_FALSE(exponents_equal(base, other)) << i;
+        EXPECT_FALSE(exponents_inverse(other, negated)) << i;
+        other[i] = std::nan("");  // NaN never matches, not even itself
+        EXPECT_FALSE(exponents_equal(other, other)) << i;
+        EXPECT_FALSE(exponents_inverse(other, other)) << i;
+    }
+    // Signed zeros compare equal, and zero is its own inverse.
+    const BaseExponents zeros{};
+    BaseExponents negative_zeros;
+    negative_zeros.fill(-0.0);
+    EXPECT_TRUE(exponents_equal(zeros, negative_zeros));
+    EXPECT_TRUE(exponents_inverse(zeros, zeros));
+}
+
 // The collection's entries keyed by symbol, for compact expectations.
 std::map<std::string, double> powers(const UnitCollection& c) {
     std::map<std::string, double> out;
