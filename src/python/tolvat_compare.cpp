@@ -20,8 +20,9 @@ PyObject* invalid_compare_op() noexcept {
 
 namespace {
 
-// x compared with the other operand converted into `units`.
-PyObject* compared_in_units(double x, const Quantity& other, const UnitCollection& units, int op) noexcept {
+// x compared with the other operand converted into `units`. May throw std::bad_alloc while
+// reporting incompatible units.
+PyObject* compared_in_units(double x, const Quantity& other, const UnitCollection& units, int op) {
     // Quantities in the very same units, the commonest comparison, need no conversion at all.
     if (exponents_equal(other.unit.exponents(), units.exponents()) && identical_units(other.unit, units)) {
         return compared(x, other.value, op);
@@ -31,20 +32,10 @@ PyObject* compared_in_units(double x, const Quantity& other, const UnitCollectio
     return compared(x, *converted, op);
 }
 
-}  // namespace
-
-PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
-    TolvatObject* object = as_tolvat(self);
+// Every comparison but two quantities that no writer holds: the accesses one after the other, or
+// the other operand coerced into a quantity. Kept apart so that the common case stays small.
+[[gnu::noinline]] PyObject* compared_the_long_way(TolvatObject* object, PyObject* other, int op) noexcept {
     try {
-        // The other operand is the source of the conversion, so its units come first in an error.
-        if (is_tolvat(other)) {
-            // Another quantity is read in place, under shared access, rather than copied; both
-            // reads are taken at once when neither is held by a writer.
-            SharedAccessPair both(object->access, as_tolvat(other)->access);
-            if (both.ok()) {
-                return compared_in_units(object->quantity.value, as_tolvat(other)->quantity, object->quantity.unit, op);
-            }
-        }
         // One after the other, as the rule has it: a writer on self raises, and a writer on the
         // other operand, seen while self is held, declines.
         SharedAccess access(object->access);
@@ -65,6 +56,26 @@ PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
+}
+
+}  // namespace
+
+PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
+    TolvatObject* object = as_tolvat(self);
+    // The other operand is the source of the conversion, so its units come first in an error.
+    if (is_tolvat(other)) {
+        // Another quantity is read in place, under shared access, rather than copied; both reads
+        // are taken at once when neither is held by a writer.
+        SharedAccessPair both(object->access, as_tolvat(other)->access);
+        if (both.ok()) {
+            try {
+                return compared_in_units(object->quantity.value, as_tolvat(other)->quantity, object->quantity.unit, op);
+            } catch (const std::bad_alloc&) {
+                return PyErr_NoMemory();
+            }
+        }
+    }
+    return compared_the_long_way(object, other, op);
 }
 
 }  // namespace tolvat::py
