@@ -39,9 +39,7 @@ struct RecordLease {
     ~RecordLease();
 };
 
-// The claimed record, constant-initialised so that reading it needs no initialisation guard; the
-// lease, which has a destructor, is touched only when a record is claimed.
-thread_local ReaderRecord* t_record = nullptr;
+// The lease, which has a destructor, is touched only when a record is claimed.
 thread_local RecordLease t_lease;
 
 RecordLease::~RecordLease() {
@@ -54,9 +52,9 @@ RecordLease::~RecordLease() {
 
 }  // namespace
 
-ReaderRecord* this_thread_record() noexcept {
-    ReaderRecord* record = t_record;
-    if (record != nullptr) return record;
+constinit thread_local ReaderRecord* t_record = nullptr;
+
+ReaderRecord* claim_this_thread_record() noexcept {
     if (t_lease.record == nullptr) {
         t_lease.record = claim_record();
         t_record = t_lease.record;

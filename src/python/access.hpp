@@ -41,9 +41,18 @@ struct alignas(128) ReaderRecord {
     std::size_t depth = 0;  // slots in use; touched only by the owning thread
 };
 
-// This thread's record, or nullptr when the registry is full. The first call on a thread claims
-// one and arranges to hand it back when the thread ends.
-ReaderRecord* this_thread_record() noexcept;
+// This thread's record once it has one (constant-initialised, so reading it needs no guard).
+extern constinit thread_local ReaderRecord* t_record;
+
+// Claims a record for this thread and arranges to hand it back when the thread ends; nullptr
+// when the registry is full.
+ReaderRecord* claim_this_thread_record() noexcept;
+
+// This thread's record, or nullptr when the registry is full.
+inline ReaderRecord* this_thread_record() noexcept {
+    ReaderRecord* record = t_record;
+    return record != nullptr ? record : claim_this_thread_record();
+}
 
 // True when some thread announces a read of `counter` in one of its slots.
 bool announced_by_a_reader(const AccessCounter* counter) noexcept;
