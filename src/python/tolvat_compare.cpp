@@ -20,16 +20,20 @@ PyObject* invalid_compare_op() noexcept {
 
 namespace {
 
+[[gnu::noinline]] PyObject* compared_after_conversion(double x, const Quantity& other, const UnitCollection& units, int op) {
+    const Expected<double> converted = converted_value(other, units);
+    if (!converted) return raise_error(converted.error());
+    return compared(x, *converted, op);
+}
+
 // x compared with the other operand converted into `units`. May throw std::bad_alloc while
 // reporting incompatible units.
-PyObject* compared_in_units(double x, const Quantity& other, const UnitCollection& units, int op) {
+inline PyObject* compared_in_units(double x, const Quantity& other, const UnitCollection& units, int op) {
     // Quantities in the very same units, the commonest comparison, need no conversion at all.
     if (exponents_equal(other.unit.exponents(), units.exponents()) && identical_units(other.unit, units)) {
         return compared(x, other.value, op);
     }
-    const Expected<double> converted = converted_value(other, units);
-    if (!converted) return raise_error(converted.error());
-    return compared(x, *converted, op);
+    return compared_after_conversion(x, other, units, op);
 }
 
 // Every comparison but two quantities that no writer holds: the accesses one after the other, or
