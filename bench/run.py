@@ -116,13 +116,13 @@ def main():
             d = dec.get("rows", {}).get(name)
             p, fastest = fastest_peer(peers_python, name)
             vs_dec = f"{ns / d:6.2f}x" if ns and d else "      -"
-            vs_peer = f"{fastest / ns:7.0f}x" if ns and fastest else "       -"
+            vs_peer = f"{fastest / ns:7.1f}x" if ns and fastest else "       -"
             line = f"{name:22} {fmt(ns)} {fmt(d)} {fmt(p[0])} {fmt(p[1])} {fmt(p[2])} {vs_dec} {vs_peer}"
             if cross:
                 # The same row against the reference interpreter's peers, a stricter comparison
                 # where the reference runs the peers faster.
                 _, reference_fastest = fastest_peer(reference, name)
-                line += f" {reference_fastest / ns:11.0f}x" if ns and reference_fastest else f" {'-':>12}"
+                line += f" {reference_fastest / ns:11.1f}x" if ns and reference_fastest else f" {'-':>12}"
             print(line)
         for lib, result in peers.items():
             if "error" in result:
