@@ -46,12 +46,12 @@ inline bool exponents_equal(const BaseExponents& a, const BaseExponents& b) noex
 // Each component of one is the negation of the same component of the other.
 inline bool exponents_inverse(const BaseExponents& a, const BaseExponents& b) noexcept {
 #if defined(__SSE2__)
-    // Negation flips the sign bit, exactly as unary minus does.
-    const __m128d sign = _mm_set1_pd(-0.0);
-    __m128d all = _mm_cmpeq_pd(_mm_loadu_pd(&a[0]), _mm_xor_pd(_mm_loadu_pd(&b[0]), sign));
-    all = _mm_and_pd(all, _mm_cmpeq_pd(_mm_loadu_pd(&a[2]), _mm_xor_pd(_mm_loadu_pd(&b[2]), sign)));
-    all = _mm_and_pd(all, _mm_cmpeq_pd(_mm_loadu_pd(&a[4]), _mm_xor_pd(_mm_loadu_pd(&b[4]), sign)));
-    all = _mm_and_pd(all, _mm_cmpeq_pd(_mm_loadu_pd(&a[6]), _mm_xor_pd(_mm_loadu_pd(&b[6]), sign)));
+    // 0 - b is -b exactly (up to the sign of a zero, which == ignores), NaN stays NaN.
+    const __m128d zero = _mm_setzero_pd();
+    __m128d all = _mm_cmpeq_pd(_mm_loadu_pd(&a[0]), _mm_sub_pd(zero, _mm_loadu_pd(&b[0])));
+    all = _mm_and_pd(all, _mm_cmpeq_pd(_mm_loadu_pd(&a[2]), _mm_sub_pd(zero, _mm_loadu_pd(&b[2]))));
+    all = _mm_and_pd(all, _mm_cmpeq_pd(_mm_loadu_pd(&a[4]), _mm_sub_pd(zero, _mm_loadu_pd(&b[4]))));
+    all = _mm_and_pd(all, _mm_cmpeq_pd(_mm_loadu_pd(&a[6]), _mm_sub_pd(zero, _mm_loadu_pd(&b[6]))));
     return _mm_movemask_pd(all) == 3;
 #else
     for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
