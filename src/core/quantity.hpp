@@ -2,7 +2,6 @@
 #pragma once
 
 #include "error.hpp"
-#include "simplify.hpp"
 #include "unit_collection.hpp"
 
 namespace tolvat {
@@ -27,7 +26,6 @@ inline bool identical_units(const UnitCollection& a, const UnitCollection& b) no
 }
 // The value that as_unit_internal would give, without building the quantity.
 Expected<double> converted_value(const Quantity& source, const UnitCollection& target);
-
 
 // The quantity converted into simple_simplify of its units, taking the short ways above.
 Expected<Quantity> cheaply_simplified(Quantity&& r);

@@ -20,6 +20,7 @@ PyObject* invalid_compare_op() noexcept {
 
 namespace {
 
+// x compared with the other operand in different units (or of another dimension: the error).
 [[gnu::noinline]] PyObject* compared_after_conversion(double x, const Quantity& other, const UnitCollection& units, int op) {
     const Expected<double> converted = converted_value(other, units);
     if (!converted) return raise_error(converted.error());
