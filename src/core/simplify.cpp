@@ -299,10 +299,9 @@ Plan make_plan(const SearchProblem& p) {
     reach.reserve(n);
     for (std::size_t k = 0; k < n && exact; ++k) {
         reach.push_back(std::max(std::fabs(double(p.start[k])), std::fabs(double(p.powers[k]))));
-        // Whole and at most 2^20 in size (NaN fails the size test, so the conversion is safe).
         for (std::size_t d = 0; d < kBaseDimensionCount; ++d) {
             const double e = exponents[k][d];
-            if (!(std::fabs(e) <= 1048576.0) || e != double(static_cast<std::int32_t>(e))) {
+            if (!is_integral(e) || std::fabs(e) > 1048576.0) {
                 exact = false;
                 break;
             }
