@@ -80,6 +80,8 @@ cmake -S . -B build/core-tests-portable -G Ninja -DCMAKE_CXX_COMPILER=clang++ -D
   -DTOLVAT_BUILD_TESTS=ON -DPython_EXECUTABLE="${VENV[$FIRST]}/bin/python" >/dev/null
 cmake --build build/core-tests-portable -j2
 ctest --test-dir build/core-tests-portable --output-on-failure -j2
+PYTHONPATH=build/core-tests-portable "${VENV[$FIRST]}/bin/python" examples/tour.py >/dev/null
+echo "the tour ran on the clang build"
 
 step "sanitizers (ASan+UBSan): the C++ tests and the pytest suite under ${LABEL[$FIRST]}"
 SANITIZE_PYTHONS="${VENV[$FIRST]}/bin/python" scripts/run-sanitizers.sh
