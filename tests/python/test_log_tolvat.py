@@ -4,13 +4,12 @@ plain numbers, and the access rules of its members."""
 import inspect
 import itertools
 import math
-import threading
 import weakref
 
 import pytest
 
 from tolvat import LogTolvat, Tolvat
-from thread_support import run_against_writer
+from thread_support import run_against_writer, run_together
 
 L = LogTolvat.unit
 
@@ -304,62 +303,31 @@ def test_failed_calls_leave_the_object_free():
 def test_readers_share_one_object_across_threads():
     x, target = L("Np"), L("dB")
     expected = (float(x), x.as_number(target), x.log10(), int(x))
-    errors, barrier = [], threading.Barrier(8)
 
-    def reader():
-        barrier.wait()
-        try:
-            for _ in range(2000):
-                got = (float(x), x.as_number(target), x.log10(), int(x))
-                if got != expected:
-                    errors.append(got)
-                x.as_unit(target)
-        except Exception as exc:
-            errors.append(exc)
+    def read():
+        for _ in range(2000):
+            assert (float(x), x.as_number(target), x.log10(), int(x)) == expected
+            x.as_unit(target)
 
-    threads = [threading.Thread(target=reader) for _ in range(8)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert errors == []
+    assert run_together(*[read] * 8) == []
 
 
 def test_readers_never_see_an_object_held_exclusively_except_as_runtime_error():
     x = L("dB")
-    stop = threading.Event()
-    failures, refusals = [], []
-    expected = [float(x), 1.0, x.log(), L("B").as_number(x)]
+    # Each read, its value, and the notes of its refusal: only the operand of another's method
+    # is named.
+    reads = [(lambda: float(x), float(x), []), (x.as_number, 1.0, []), (x.log, x.log(), []),
+             (lambda: L("B").as_number(x), L("B").as_number(x), ["while processing 'other'"])]
 
-    def writer():
-        while not stop.is_set():
-            try:
-                x.round_sfig(2)
-            except RuntimeError as exc:
-                if exc.args != ("Already borrowed",):
-                    failures.append(exc)
-            except Exception as exc:
-                failures.append(exc)
-                return
-
-    def reader():
-        calls = (lambda: float(x), x.as_number, x.log, lambda: L("B").as_number(x))
+    def use():
         for _ in range(5000):
-            for call, value in zip(calls, expected):
+            for call, value, notes in reads:
                 try:
-                    if call() != value:
-                        failures.append("wrong value")
+                    assert call() == value
                 except RuntimeError as exc:
-                    refusals.append(exc)
-                    if exc.args != ("Already mutably borrowed",):
-                        failures.append(exc)
-                except Exception as exc:
-                    failures.append(exc)
+                    assert exc.args == ("Already mutably borrowed",)
+                    assert getattr(exc, "__notes__", []) == notes
 
-    run_against_writer(writer, reader, stop)
-    assert failures == []
-    for exc in refusals:
-        notes = getattr(exc, "__notes__", [])
-        assert notes in ([], ["while processing 'other'"])
+    assert run_against_writer(lambda: x.round_sfig(2), use) == []
     x.round_sfig(2)
     assert x.as_number() == 1.0

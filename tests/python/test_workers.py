@@ -8,6 +8,7 @@ import sys
 import pytest
 
 import worker_support as ws
+from thread_support import run_together
 
 pytestmark = pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc/self/task")
 
@@ -49,8 +50,6 @@ def test_no_threads_accumulate_over_ten_thousand_searches(baseline):
 
 
 def test_simplification_in_many_threads_keeps_the_cap_and_the_answer(baseline):
-    import threading
-
     light = ws.abandoning()
     heavy = ws.exhaustive()
     expected_heavy = str(heavy.simplify())
@@ -62,11 +61,7 @@ def test_simplification_in_many_threads_keeps_the_cap_and_the_answer(baseline):
             results.append((str(light.simplify()), str(heavy.simplify())))
             peak[0] = max(peak[0], ws.thread_count())
 
-    threads = [threading.Thread(target=run) for _ in range(4)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
+    assert run_together(run, run, run, run) == []
     assert set(results) == {("1 [m2]", expected_heavy)}
     # A worker gives its slot back just before its thread ends, so a thread that is still being
     # torn down can be listed next to its successor: at most one such thread per slot.
