@@ -1,4 +1,6 @@
 #include "core/simplify.hpp"
+#include "core/simple_simplify.hpp"
+#include "core/simplify_search.hpp"
 
 #include <gtest/gtest.h>
 
