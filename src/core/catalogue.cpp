@@ -311,6 +311,11 @@ bool is_table_unit(const UnitDef* def) noexcept {
     return !before(def, kUnits) && before(def, kUnits + kUnitCount);
 }
 
+bool is_table_prefix(const PrefixDef* prefix) noexcept {
+    const std::less<const PrefixDef*> before;
+    return !before(prefix, kPrefixes) && before(prefix, kPrefixes + kPrefixCount);
+}
+
 const UnitDef& base_unit(std::size_t dimension) noexcept { return kUnits[dimension]; }
 
 const UnitDef* query_unit_names_internal(std::string_view text, bool apply_aliases) noexcept {
@@ -326,8 +331,8 @@ const UnitDef* query_unit_symbols_internal(std::string_view text) noexcept {
 
 std::optional<SingleUnit> search_for_unit_name(std::string_view text) noexcept {
     text = apply_unit_alias(text);
-    if (const UnitDef* row = query_unit_names_internal(text, false)) return SingleUnit(*row);
-    if (const UnitDef* row = query_unit_symbols_internal(text)) return SingleUnit(*row);
+    if (const UnitDef* row = query_unit_names_internal(text, false)) return SingleUnit(*row, nullptr);
+    if (const UnitDef* row = query_unit_symbols_internal(text)) return SingleUnit(*row, nullptr);
 
     for (const PrefixDef& prefix : kPrefixes) {
         const UnitDef* row = nullptr;
@@ -339,7 +344,7 @@ std::optional<SingleUnit> search_for_unit_name(std::string_view text) noexcept {
         if (row == nullptr) continue;
         // Affine units never take a prefix, and trying one ends the search.
         if (row->offset != 0.0) return std::nullopt;
-        return SingleUnit(prefix, *row);
+        return SingleUnit(*row, &prefix);
     }
     return std::nullopt;
 }
