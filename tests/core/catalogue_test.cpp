@@ -18,10 +18,7 @@ struct Expect {
     double multiplier;
 };
 
-TEST(UnitCatalogue, TablesHaveTheirSizesAndBaseUnitsLeadInDimensionOrder) {
-    EXPECT_EQ(unit_table().size(), 136u);
-    EXPECT_EQ(prefix_table().size(), 34u);
-    EXPECT_EQ(unit_alias_table().size(), 33u);
+TEST(UnitCatalogue, BaseUnitsLeadInDimensionOrder) {
     const char* base_symbols[] = {"USD", "A", "cd", "K", "kg", "m", "mol", "s"};
     for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
         const UnitDef& row = base_unit(i);
