@@ -18,13 +18,10 @@ void join_quantity_text(TextBuffer& out, double value, UnitText form, const Text
     join_quantity_text(out, std::string_view(), form, unit);
 }
 
-Status display_quantity(Quantity& quantity, bool& settled, UnitText form, DisplayedQuantity& out) {
-    if (!settled) {
-        Expected<bool> now_settled = ss_inpl_internal(quantity);
-        if (!now_settled) return std::move(now_settled).error();
-        settled = *now_settled;
-    }
-    // A cheaply simplified collection of at most one unit is already fully simplified, and
+Status display_quantity(Quantity& quantity, bool& units_simple, UnitText form, DisplayedQuantity& out) {
+    Status simple = simple_simplify_in_place(quantity, units_simple);
+    if (!simple) return simple;
+    // A simply simplified collection of at most one unit is already fully simplified, and
     // converting into the very same units keeps the value: every form shows the quantity as it is.
     const UnitCollection* shown = &quantity.unit;
     out.value_ = quantity.value;
@@ -50,9 +47,9 @@ Status display_quantity(Quantity& quantity, bool& settled, UnitText form, Displa
     return Done{};
 }
 
-Status quantity_text(TextBuffer& out, Quantity& quantity, bool& settled, UnitText form) {
+Status quantity_text(TextBuffer& out, Quantity& quantity, bool& units_simple, UnitText form) {
     DisplayedQuantity shown;
-    Status made = display_quantity(quantity, settled, form, shown);
+    Status made = display_quantity(quantity, units_simple, form, shown);
     if (!made) return made;
     join_quantity_text(out, shown.value(), form, shown.unit_text());
     return Done{};

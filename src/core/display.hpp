@@ -42,20 +42,20 @@ public:
     const TextPieces& unit_text() const noexcept { return unit_text_; }
 
 private:
-    friend Status display_quantity(Quantity& quantity, bool& settled, UnitText form, DisplayedQuantity& out);
+    friend Status display_quantity(Quantity& quantity, bool& units_simple, UnitText form, DisplayedQuantity& out);
     double value_ = 0.0;
     TextPieces unit_text_;
     std::optional<UnitCollection> full_;  // the fully simplified copy, when one is shown
     std::string rendered_;
 };
 
-// Brings the quantity into its cheaply simplified form in place (skipped while `settled` says the
-// units already are; `settled` is kept up to date), then fills `out` with what the form shows:
+// Brings the quantity into its simple simplification in place (skipped while `units_simple` says
+// the units already are; it is kept up to date), then fills `out` with what the form shows:
 // for the plain form the value converted into a fully simplified copy of the units, for LaTeX and
 // the descriptive form the quantity as it now is. On failure the quantity is unchanged.
-Status display_quantity(Quantity& quantity, bool& settled, UnitText form, DisplayedQuantity& out);
+Status display_quantity(Quantity& quantity, bool& units_simple, UnitText form, DisplayedQuantity& out);
 
 // display_quantity, then the value's number text joined with the unit text.
-Status quantity_text(TextBuffer& out, Quantity& quantity, bool& settled, UnitText form);
+Status quantity_text(TextBuffer& out, Quantity& quantity, bool& units_simple, UnitText form);
 
 }  // namespace tolvat

@@ -60,7 +60,7 @@ PyObject* tolvat_format(PyObject* self, PyObject* format_spec) noexcept {
         ExclusiveAccess access(object->access);
         if (!access.ok()) return raise_already_borrowed();
         DisplayedQuantity shown;
-        Status made = display_quantity(object->quantity, object->units_settled, UnitText::Plain, shown);
+        Status made = display_quantity(object->quantity, object->units_simple, UnitText::Plain, shown);
         if (!made) return raise_error(made.error());
         value = shown.value();
         for (std::size_t i = 0; i < shown.unit_text().count; ++i) unit_text += shown.unit_text().pieces[i];

@@ -1,6 +1,6 @@
 // Text forms (str/repr, latex, descriptive) and rounding (__round__, round_sfig) of Tolvat.
 //
-// All six take exclusive access and first bring the object into its cheaply simplified form in
+// All six take exclusive access and first bring the object into its simple simplification in
 // place, so a printed or rounded quantity keeps the simplified units afterwards.
 #include <cstdint>
 #include <new>
@@ -26,7 +26,7 @@ PyObject* with_simplified(PyObject* self, Body body) noexcept {
     ExclusiveAccess access(object->access);
     if (!access.ok()) return raise_already_borrowed();
     try {
-        Status simplified = settle_units(object);
+        Status simplified = simple_simplify_in_place(object);
         if (!simplified) return raise_error(simplified.error());
         return body(object->quantity);
     } catch (const std::bad_alloc&) {
@@ -42,7 +42,7 @@ PyObject* text_form(PyObject* self, UnitText form) noexcept {
     if (!access.ok()) return raise_already_borrowed();
     try {
         TextBuffer text;
-        Status made = quantity_text(text, object->quantity, object->units_settled, form);
+        Status made = quantity_text(text, object->quantity, object->units_simple, form);
         if (!made) return raise_error(made.error());
         return python_text(text.view());
     } catch (const std::bad_alloc&) {

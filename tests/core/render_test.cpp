@@ -114,23 +114,25 @@ TEST(Render, ManyFactorsAndLongTexts) {
 // lists); an entry at power zero is left out of the text but sends the same unit the general way.
 // Every table unit, bare and with a few prefixes, at a few powers, in all three forms.
 TEST(Render, SingleUnitShortWaysMatchTheGeneralText) {
-    const SingleUnit padding(unit_table()[0]);
+    const SingleUnit padding = SingleUnit::create_from_unit_def_static(unit_table()[0]);
     std::vector<SingleUnit> units;
     for (const UnitDef& row : unit_table()) {
-        units.emplace_back(row);
-        for (std::size_t p : {std::size_t{0}, std::size_t{9}, kPrefixCount - 1}) units.emplace_back(prefix_table()[p], row);
+        units.push_back(SingleUnit::create_from_unit_def_static(row));
+        for (std::size_t p : {std::size_t{0}, std::size_t{9}, kPrefixCount - 1}) {
+            units.push_back(SingleUnit::create_from_unit_def_static(row, &prefix_table()[p]));
+        }
     }
     units.push_back(SingleUnit::custom("thing", "µth", 3.0, BaseExponents{0, 0, 0, 0, 0, 1, 0, 0}));
     std::size_t compared = 0;
     for (const SingleUnit& unit : units) {
         if (unit == padding) continue;
         for (double power : {1.0, 2.0, 0.5, -1.0, 1e-7}) {
-            UnitMap alone;
+            UnitEntries alone;
             alone.emplace_back(UnitEntry{unit, power});
-            UnitMap padded = alone;
+            UnitEntries padded = alone;
             padded.emplace_back(UnitEntry{padding, 0.0});
-            const UnitCollection one = UnitCollection::from_single_unit_hashmap(std::move(alone));
-            const UnitCollection general = UnitCollection::from_single_unit_hashmap(std::move(padded));
+            const UnitCollection one = UnitCollection::from_entries(std::move(alone));
+            const UnitCollection general = UnitCollection::from_entries(std::move(padded));
             for (UnitText form : {UnitText::Plain, UnitText::Latex, UnitText::Descriptive}) {
                 std::string expected;
                 append_unit_text(expected, general, form);
