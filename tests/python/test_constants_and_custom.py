@@ -88,17 +88,7 @@ def test_unknown_constants_quote_the_text_as_passed(text):
     assert info.value.args == (f"Constant {text} not found",)
 
 
-@pytest.mark.parametrize("bad", [None, 1, b"c", ["c"]])
-def test_constant_name_must_be_text(bad):
-    with pytest.raises(TypeError) as info:
-        Tolvat.constant(bad)
-    assert info.value.__notes__ == ["while processing 'constant_name'"]
-
-
-def test_constant_argument_binding_and_encoding():
-    with pytest.raises(UnicodeEncodeError) as info:
-        Tolvat.constant("c\ud800")
-    assert info.value.__notes__ == ["while processing 'constant_name'"]
+def test_constant_argument_binding():
     with pytest.raises(TypeError):
         Tolvat.constant()
     with pytest.raises(TypeError):
