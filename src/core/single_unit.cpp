@@ -13,7 +13,7 @@ namespace {
 struct CustomUnitRecord : UnitDef {
     CustomUnitRecord(std::string name, std::string symbol, double offset, double multiplier,
                      const BaseExponents& exponents)
-        : UnitDef{{}, {}, offset, multiplier, exponents, true},
+        : UnitDef{.offset = offset, .multiplier = multiplier, .exponents = exponents, .user_defined = true},
           name_text(std::move(name)),
           symbol_text(std::move(symbol)) {
         this->name = name_text;

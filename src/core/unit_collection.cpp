@@ -67,7 +67,8 @@ UnitCollection UnitCollection::get_base_units(const UnitCollection& collection) 
     UnitCollection result;
     result.units_.reserve(kBaseDimensionCount);
     for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
-        result.units_.emplace_back(UnitEntry{SingleUnit::create_from_unit_def_static(base_unit(i)), collection.exponents_[i]});
+        SingleUnit unit = SingleUnit::create_from_unit_def_static(base_unit(i));
+        result.units_.emplace_back(UnitEntry{std::move(unit), collection.exponents_[i]});
     }
     result.exponents_ = collection.exponents_;
     result.multiplier_ = 1.0;
