@@ -23,7 +23,7 @@ started=$(date +%s)
 step() { printf '\n=== [%s] %s\n' "$(date -u +%H:%M:%S)" "$*"; }
 
 step "Debian packages"
-wanted=(cmake ninja-build libgtest-dev clang libclang-rt-dev)
+wanted=(cmake ninja-build libgtest-dev clang libclang-rt-dev libc++-dev libc++abi-dev)
 absent=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || absent+=("$p")
@@ -82,6 +82,13 @@ cmake --build build/core-tests-portable -j2
 ctest --test-dir build/core-tests-portable --output-on-failure -j2
 PYTHONPATH=build/core-tests-portable "${VENV[$FIRST]}/bin/python" examples/tour.py >/dev/null
 echo "the tour ran on the clang build"
+# macOS builds use LLVM's C++ library, which lacks some of what GCC's has (the wheel workflow
+# builds there): every source must at least compile against it.
+pyinc=$("${VENV[$FIRST]}/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
+for f in src/core/*.cpp src/python/*.cpp; do
+  clang++ -std=c++20 -stdlib=libc++ -fsyntax-only -Isrc -I"$pyinc" "$f"
+done
+echo "every source compiles against libc++"
 
 step "sanitizers (ASan+UBSan): the C++ tests and the pytest suite under ${LABEL[$FIRST]}"
 SANITIZE_PYTHONS="${VENV[$FIRST]}/bin/python" scripts/run-sanitizers.sh
