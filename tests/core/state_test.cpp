@@ -12,7 +12,7 @@
 
 #include "core/catalogue.hpp"
 #include "core/render.hpp"
-#include "core/simplify.hpp"
+#include "core/simple_simplify.hpp"
 #include "core/single_unit.hpp"
 #include "core/unit_collection.hpp"
 

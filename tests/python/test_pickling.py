@@ -244,8 +244,11 @@ def test_random_byte_flips_in_real_pickles_never_crash_the_interpreter():
     # In a child process, so that a crash fails the test instead of ending the run.
     script = textwrap.dedent(
         """
-        import pickle, random
+        import pickle, random, resource
         from tolvat import LogTolvat, Tolvat
+        # A flipped length can make the unpickler itself ask for gigabytes: let that fail as
+        # MemoryError instead of taking the machine's memory.
+        resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
         km = Tolvat.unit("km")
         sources = [km / Tolvat.unit("hr"), (km ** 2.5).as_base_units(), LogTolvat.unit("dB") * 3,
                    Tolvat.custom("furlong", "fur", Tolvat.unit("m") * 201.168) ** -2 * km]
