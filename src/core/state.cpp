@@ -14,7 +14,8 @@
 namespace tolvat {
 namespace {
 
-// Entry tags: the kind in bits 0-1, how the power is written in bits 2-3, nothing above.
+// Entry tags: the kind in bits 0-1, how the power is written in bits 2-3, in bit 4 whether a
+// custom unit's offset is written (units that custom() makes have none), nothing above.
 constexpr unsigned kTableEntry = 0;
 constexpr unsigned kCustomEntry = 1;
 constexpr unsigned kPowerWritten = 0 << 2;
@@ -22,6 +23,7 @@ constexpr unsigned kPowerOne = 1 << 2;
 constexpr unsigned kPowerMinusOne = 2 << 2;
 constexpr unsigned kKindMask = 3;
 constexpr unsigned kPowerMask = 3 << 2;
+constexpr unsigned kOffsetWritten = 1 << 4;
 
 // The smallest entry: a tag, a one-byte row and the prefix byte.
 constexpr std::size_t kSmallestEntry = 3;
@@ -130,14 +132,21 @@ public:
         if (!byte(mask)) return false;
         for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
             e[i] = 0.0;
-            if ((mask & (1u << i)) && !number(e[i])) return false;
+            if (mask & (1u << i)) {
+                if (!number(e[i])) return false;
+                if (bits_of(e[i]) == 0) written_zero_ = true;
+            }
         }
         return true;
     }
+    // Some dimension wrote a +0.0 component, which a writer leaves out: the state is not one that
+    // writing produces.
+    bool wrote_a_zero() const noexcept { return written_zero_; }
 
 private:
     const char* at_;
     const char* end_;
+    bool written_zero_ = false;
 };
 
 StateError problem(std::string message) { return StateError{std::move(message)}; }
@@ -194,8 +203,8 @@ bool within_drift(double carried, double fresh) noexcept {
 
 // Whether the summaries a collection carries belong to its entries: nothing when they do, or the
 // one that does not.
-const char* foreign_summary(const UnitMap& units, const BaseExponents& exponents, double multiplier) noexcept {
-    // The same products and sums, in the same order, as from_single_unit_hashmap.
+const char* foreign_summary(const UnitEntries& units, const BaseExponents& exponents, double multiplier) noexcept {
+    // The same products and sums, in the same order, as from_entries.
     double product = 1.0;
     BaseExponents sum{};
     for (const UnitEntry& entry : units) {
@@ -221,8 +230,8 @@ std::string unit_name(const SingleUnit& unit) { return unit.name().str(); }
 Expected<UnitEntry, StateError> read_entry(Reader& in) {
     unsigned tag;
     if (!in.byte(tag)) return cut_short();
-    if ((tag & ~(kKindMask | kPowerMask)) != 0 || (tag & kKindMask) > kCustomEntry ||
-        (tag & kPowerMask) > kPowerMinusOne) {
+    if ((tag & ~(kKindMask | kPowerMask | kOffsetWritten)) != 0 || (tag & kKindMask) > kCustomEntry ||
+        (tag & kPowerMask) > kPowerMinusOne || ((tag & kOffsetWritten) && (tag & kKindMask) != kCustomEntry)) {
         return problem("an entry has the unknown tag " + std::to_string(tag));
     }
     std::optional<SingleUnit> unit;
@@ -232,17 +241,19 @@ Expected<UnitEntry, StateError> read_entry(Reader& in) {
         if (!in.varint(row) || !in.byte(prefix)) return cut_short();
         if (row >= kUnitCount) return problem("unit row " + std::to_string(row) + " does not exist");
         if (prefix > kPrefixCount) return problem("prefix row " + std::to_string(prefix - 1) + " does not exist");
-        const UnitDef& def = unit_table()[static_cast<std::size_t>(row)];
-        unit = prefix == 0 ? SingleUnit(def) : SingleUnit(prefix_table()[prefix - 1], def);
+        unit = SingleUnit::create_from_unit_def_static(unit_table()[static_cast<std::size_t>(row)],
+                                                       prefix == 0 ? nullptr : &prefix_table()[prefix - 1]);
     } else {
-        std::string_view name, symbol;
-        double multiplier;
-        BaseExponents exponents;
-        if (!in.text(name) || !in.text(symbol) || !in.number(multiplier) || !in.dimension(exponents)) {
+        UnitDef def{};
+        if (!in.text(def.name) || !in.text(def.symbol) || !in.number(def.multiplier) ||
+            ((tag & kOffsetWritten) && !in.number(def.offset)) || !in.dimension(def.exponents)) {
             return cut_short();
         }
-        if (!valid_utf8(name) || !valid_utf8(symbol)) return problem("a custom unit's name or symbol is not UTF-8");
-        unit = SingleUnit::custom(std::string(name), std::string(symbol), multiplier, exponents);
+        if (!valid_utf8(def.name) || !valid_utf8(def.symbol)) {
+            return problem("a custom unit's name or symbol is not UTF-8");
+        }
+        // A row from outside the tables: the unit gets its own copy of the texts.
+        unit = SingleUnit::create_from_unit_def_static(def);
     }
     double power = 1.0;
     switch (tag & kPowerMask) {
@@ -273,6 +284,7 @@ Expected<std::size_t, StateError> state_size(const Quantity& quantity) {
         if (entry.unit.is_custom()) {
             const std::size_t name = entry.unit.name().size(), symbol = entry.unit.symbol().size();
             size += varint_size(name) + name + varint_size(symbol) + symbol + 8 + dimension_size(entry.unit.exponents());
+            if (bits_of(entry.unit.offset()) != 0) size += 8;
         } else {
             size += varint_size(static_cast<std::uint64_t>(&entry.unit.row() - unit_table().data())) + 1;
         }
@@ -293,10 +305,12 @@ void write_state(const Quantity& quantity, unsigned char* out) noexcept {
         const SingleUnit& u = entry.unit;
         const unsigned code = power_code(entry.power);
         if (u.is_custom()) {
-            w.byte(kCustomEntry | code);
+            const bool offset = bits_of(u.offset()) != 0;
+            w.byte(kCustomEntry | code | (offset ? kOffsetWritten : 0));
             w.text(u.name().head, u.name().tail);
             w.text(u.symbol().head, u.symbol().tail);
             w.number(u.multiplier());
+            if (offset) w.number(u.offset());
             w.dimension(u.exponents());
         } else {
             w.byte(kTableEntry | code);
@@ -331,7 +345,7 @@ Expected<Quantity, StateError> decode_state(std::string_view state) {
                        std::to_string(kMaxStateEntries) + " a state holds");
     }
     if (count * kSmallestEntry > in.left()) return cut_short();
-    UnitMap units;
+    UnitEntries units;
     units.reserve(static_cast<std::size_t>(count));
     for (std::uint64_t k = 0; k < count; ++k) {
         Expected<UnitEntry, StateError> entry = read_entry(in);
@@ -342,6 +356,7 @@ Expected<Quantity, StateError> decode_state(std::string_view state) {
         units.emplace_back(std::move(entry).value());
     }
     if (in.left() != 0) return problem(std::to_string(in.left()) + " bytes follow its end");
+    if (in.wrote_a_zero()) return problem("a dimension writes out a +0.0 component");
     if (const char* what = foreign_summary(units, exponents, multiplier)) return foreign(what);
     return Quantity{UnitCollection::with_summaries(std::move(units), exponents, multiplier), value};
 }

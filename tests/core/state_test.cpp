@@ -33,6 +33,10 @@ std::vector<Quantity> samples() {
         Quantity{UnitCollection::get_base_units(*UnitCollection::from_unit_name("N")), 3.0},
         Quantity{UnitCollection(), 7.0},
         Quantity{UnitCollection::coerce_unit_to_collection(furlong) * UnitCollection::coerce_unit_to_collection(odd), 2},
+        // A unit with an offset, made from a row outside the tables.
+        Quantity{UnitCollection::coerce_unit_to_collection(SingleUnit::create_from_unit_def_static(
+                     UnitDef{"degree Rømer", "°Rø", -7.5, 40.0 / 21.0, base_unit(kKelvin).exponents})),
+                 1.5},
     };
     return out;
 }
@@ -45,6 +49,10 @@ TEST(State, RoundTripsKeepEveryBit) {
         ASSERT_TRUE(back.has_value()) << back.error().message;
         EXPECT_EQ(std::bit_cast<std::uint64_t>(back->value), std::bit_cast<std::uint64_t>(q.value));
         EXPECT_EQ(as_string(back->unit), as_string(q.unit));
+        ASSERT_EQ(back->unit.size(), q.unit.size());
+        for (std::size_t i = 0; i < q.unit.size(); ++i) {
+            EXPECT_EQ(back->unit.units()[i].unit.offset(), q.unit.units()[i].unit.offset());
+        }
         EXPECT_EQ(*encode_state(*back), *state);  // the state says every field
     }
     for (const LogUnitDef& row : log_unit_table()) {
@@ -71,12 +79,12 @@ TEST(State, TableOrderIsPartOfTheFormat) {
 }
 
 TEST(State, RefusesWhatItCouldNotReadBack) {
-    UnitMap many;
+    UnitEntries many;
     for (std::size_t i = 0; i <= kMaxStateEntries; ++i) {
         many.emplace_back(UnitEntry{SingleUnit::custom("u" + std::to_string(i), "u", 2.0, BaseExponents{}), 1.0});
     }
     const Expected<std::string, StateError> too_many =
-        encode_state(Quantity{UnitCollection::from_single_unit_hashmap(std::move(many)), 1.0});
+        encode_state(Quantity{UnitCollection::from_entries(std::move(many)), 1.0});
     ASSERT_FALSE(too_many.has_value());
     EXPECT_NE(too_many.error().message.find("4097 units"), std::string::npos);
 
