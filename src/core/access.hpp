@@ -15,6 +15,12 @@
 // Where the interpreter lock serialises every call (`serial`), the rule only has to hold against
 // re-entry (Python code run while a call holds an object), so the counter alone does, with plain
 // loads and stores and no fence.
+//
+// fork() copies a process with one thread. Holds that other threads had at that moment would
+// never end in the child, so the child must forget them: counters carry the fork epoch they were
+// taken in, and a hold from an earlier epoch counts as none; the child empties the records of the
+// threads it does not have. The forking thread's own announced reads stay (it goes on to end
+// them); its counted holds, which it could only have while Python code ran inside a read, lapse.
 #pragma once
 
 #include <atomic>
@@ -25,7 +31,8 @@ namespace tolvat {
 
 class AccessCounter;
 namespace access_detail {
-inline bool counted_read(AccessCounter& counter) noexcept;
+inline bool counted_read(AccessCounter& counter, std::uint32_t epoch) noexcept;
+inline void counted_release(AccessCounter& counter, std::uint32_t epoch) noexcept;
 }
 namespace concurrent {
 class SharedAccess;
@@ -40,19 +47,39 @@ class ExclusiveAccess;
 // The per-object counter. Only the access classes below touch it.
 class AccessCounter {
 private:
-    friend bool access_detail::counted_read(AccessCounter& counter) noexcept;
+    friend bool access_detail::counted_read(AccessCounter& counter, std::uint32_t epoch) noexcept;
+    friend void access_detail::counted_release(AccessCounter& counter, std::uint32_t epoch) noexcept;
     friend class concurrent::SharedAccess;
     friend class concurrent::SharedAccessPair;
     friend class concurrent::ExclusiveAccess;
     friend class serial::SharedAccess;
     friend class serial::ExclusiveAccess;
 
-    // 0 free, -1 held by a writer, n > 0 held by n readers that use the counter. Atomic: readers
+    // The fork epoch in the high 16 bits; in the low 16 bits 0 free, kWriter held by a writer, n
+    // held by n readers that use the counter. A word of an earlier epoch is free. Atomic: readers
     // and writers on any thread change it, in the orders the access classes give.
-    std::atomic<std::int32_t> state_{0};
+    std::atomic<std::uint32_t> state_{0};
 };
 
 namespace access_detail {
+
+inline constexpr std::uint32_t kHoldBits = 0xFFFF;
+inline constexpr std::uint32_t kWriter = 0xFFFF;
+inline constexpr std::uint32_t kMostCountedReaders = 0xFFFE;
+
+// The fork epoch, in the high 16 bits: one more in every child than in its parent. Atomic, read
+// relaxed: it changes only in a child right after fork(), while the child has one thread.
+extern constinit std::atomic<std::uint32_t> g_epoch;
+inline std::uint32_t current_epoch() noexcept { return g_epoch.load(std::memory_order_relaxed); }
+
+// The holds a counter word records in `epoch`: none for a word of an earlier one.
+inline std::uint32_t holds(std::uint32_t word, std::uint32_t epoch) noexcept {
+    return (word & ~kHoldBits) == epoch ? word & kHoldBits : 0;
+}
+
+// Forgets, in a child process, the holds of every thread but the one that called fork(). Runs as
+// a fork handler, installed when the library loads.
+void forget_other_threads_after_fork() noexcept;
 
 inline constexpr std::size_t kSlotsPerThread = 6;
 
@@ -80,16 +107,26 @@ inline ReaderRecord* this_thread_record() noexcept {
 // True when some thread announces a read of `counter` in one of its slots.
 bool announced_by_a_reader(const AccessCounter* counter) noexcept;
 
-// One counted read: false when a writer holds the counter.
-inline bool counted_read(AccessCounter& counter) noexcept {
-    std::int32_t seen = counter.state_.load(std::memory_order_relaxed);
-    while (seen >= 0) {
-        if (counter.state_.compare_exchange_weak(seen, seen + 1, std::memory_order_seq_cst,
+// One counted read: false when a writer holds the counter (or, beyond reach in practice, when
+// it already counts as many readers as it can).
+inline bool counted_read(AccessCounter& counter, std::uint32_t epoch) noexcept {
+    std::uint32_t seen = counter.state_.load(std::memory_order_relaxed);
+    for (;;) {
+        const std::uint32_t held = holds(seen, epoch);
+        if (held >= kMostCountedReaders) return false;
+        if (counter.state_.compare_exchange_weak(seen, epoch | (held + 1), std::memory_order_seq_cst,
                                                  std::memory_order_relaxed)) {
             return true;
         }
     }
-    return false;
+}
+
+// Ends a counted read taken in `epoch`; one that a fork made lapse is over already.
+inline void counted_release(AccessCounter& counter, std::uint32_t epoch) noexcept {
+    std::uint32_t seen = counter.state_.load(std::memory_order_relaxed);
+    while ((seen & ~kHoldBits) == epoch &&
+           !counter.state_.compare_exchange_weak(seen, seen - 1, std::memory_order_release, std::memory_order_relaxed)) {
+    }
 }
 
 }  // namespace access_detail
@@ -99,7 +136,8 @@ namespace concurrent {
 // Holds shared access for a scope. Check `ok()` after construction.
 class SharedAccess {
 public:
-    explicit SharedAccess(AccessCounter& counter) noexcept : counter_(counter) {
+    explicit SharedAccess(AccessCounter& counter) noexcept
+        : counter_(counter), epoch_(access_detail::current_epoch()) {
         using namespace access_detail;
         record_ = this_thread_record();
         if (record_ != nullptr && record_->depth < kSlotsPerThread) {
@@ -108,7 +146,7 @@ public:
             // in the single total order, with one locked instruction rather than a full fence.
             // The load also acquires what the last writer released when it let go.
             slot.exchange(&counter, std::memory_order_seq_cst);
-            if (counter.state_.load(std::memory_order_seq_cst) < 0) {
+            if (holds(counter.state_.load(std::memory_order_seq_cst), epoch_) == kWriter) {
                 slot.store(nullptr, std::memory_order_release);
                 record_ = nullptr;
                 ok_ = false;
@@ -119,7 +157,7 @@ public:
             return;
         }
         record_ = nullptr;
-        ok_ = counted_read(counter);
+        ok_ = counted_read(counter, epoch_);
     }
     ~SharedAccess() {
         if (!ok_) return;
@@ -127,7 +165,7 @@ public:
             --record_->depth;
             record_->slots[record_->depth].store(nullptr, std::memory_order_release);
         } else {
-            counter_.state_.fetch_sub(1, std::memory_order_release);
+            access_detail::counted_release(counter_, epoch_);
         }
     }
     SharedAccess(const SharedAccess&) = delete;
@@ -136,6 +174,7 @@ public:
 
 private:
     AccessCounter& counter_;
+    std::uint32_t epoch_;
     access_detail::ReaderRecord* record_ = nullptr;  // set when the read is announced in a slot
     bool ok_ = false;
 };
@@ -144,7 +183,8 @@ private:
 // behind one fence. Fails, holding neither, when a writer holds either.
 class SharedAccessPair {
 public:
-    SharedAccessPair(AccessCounter& first, AccessCounter& second) noexcept : first_(first), second_(second) {
+    SharedAccessPair(AccessCounter& first, AccessCounter& second) noexcept
+        : first_(first), second_(second), epoch_(access_detail::current_epoch()) {
         using namespace access_detail;
         record_ = this_thread_record();
         if (record_ != nullptr && record_->depth + 2 <= kSlotsPerThread) {
@@ -152,8 +192,8 @@ public:
             slots[0].store(&first, std::memory_order_relaxed);
             slots[1].store(&second, std::memory_order_relaxed);
             std::atomic_thread_fence(std::memory_order_seq_cst);
-            if (first.state_.load(std::memory_order_relaxed) < 0 ||
-                second.state_.load(std::memory_order_relaxed) < 0) {
+            if (holds(first.state_.load(std::memory_order_relaxed), epoch_) == kWriter ||
+                holds(second.state_.load(std::memory_order_relaxed), epoch_) == kWriter) {
                 slots[1].store(nullptr, std::memory_order_release);
                 slots[0].store(nullptr, std::memory_order_release);
                 record_ = nullptr;
@@ -165,9 +205,9 @@ public:
             return;
         }
         record_ = nullptr;
-        if (!counted_read(first)) return;
-        if (!counted_read(second)) {
-            first.state_.fetch_sub(1, std::memory_order_release);
+        if (!counted_read(first, epoch_)) return;
+        if (!counted_read(second, epoch_)) {
+            counted_release(first, epoch_);
             return;
         }
         ok_ = true;
@@ -179,8 +219,8 @@ public:
             record_->slots[record_->depth + 1].store(nullptr, std::memory_order_release);
             record_->slots[record_->depth].store(nullptr, std::memory_order_release);
         } else {
-            second_.state_.fetch_sub(1, std::memory_order_release);
-            first_.state_.fetch_sub(1, std::memory_order_release);
+            access_detail::counted_release(second_, epoch_);
+            access_detail::counted_release(first_, epoch_);
         }
     }
     SharedAccessPair(const SharedAccessPair&) = delete;
@@ -190,6 +230,7 @@ public:
 private:
     AccessCounter& first_;
     AccessCounter& second_;
+    std::uint32_t epoch_;
     access_detail::ReaderRecord* record_ = nullptr;
     bool ok_ = false;
 };
@@ -197,25 +238,31 @@ private:
 // Holds exclusive access for a scope. Check `ok()` after construction.
 class ExclusiveAccess {
 public:
-    explicit ExclusiveAccess(AccessCounter& counter) noexcept : counter_(counter) {
-        std::int32_t expected = 0;
+    explicit ExclusiveAccess(AccessCounter& counter) noexcept
+        : counter_(counter), epoch_(access_detail::current_epoch()) {
+        using namespace access_detail;
+        std::uint32_t expected = counter.state_.load(std::memory_order_relaxed);
+        if (holds(expected, epoch_) != 0) return;
         // The mark is a sequentially consistent read-modify-write and the slots are read with
         // sequentially consistent loads (plain loads on x86), so no fence is needed on this side:
         // the mark and the scan are in the single total order, as the readers' announcements are.
         // A slot seen empty acquires the release by which its reader let go, so earlier reads
         // are over before this writer changes anything.
-        if (!counter.state_.compare_exchange_strong(expected, -1, std::memory_order_seq_cst,
+        if (!counter.state_.compare_exchange_strong(expected, epoch_ | kWriter, std::memory_order_seq_cst,
                                                     std::memory_order_relaxed)) {
             return;
         }
-        if (access_detail::announced_by_a_reader(&counter)) {
-            counter.state_.store(0, std::memory_order_release);
+        if (announced_by_a_reader(&counter)) {
+            counter.state_.store(epoch_, std::memory_order_release);
             return;
         }
         ok_ = true;
     }
     ~ExclusiveAccess() {
-        if (ok_) counter_.state_.store(0, std::memory_order_release);
+        if (!ok_) return;
+        // Unless a fork made the hold lapse and the counter has been taken since.
+        std::uint32_t held = epoch_ | access_detail::kWriter;
+        counter_.state_.compare_exchange_strong(held, epoch_, std::memory_order_release, std::memory_order_relaxed);
     }
     ExclusiveAccess(const ExclusiveAccess&) = delete;
     ExclusiveAccess& operator=(const ExclusiveAccess&) = delete;
@@ -223,6 +270,7 @@ public:
 
 private:
     AccessCounter& counter_;
+    std::uint32_t epoch_;
     bool ok_ = false;
 };
 
@@ -232,13 +280,17 @@ namespace serial {
 
 class SharedAccess {
 public:
-    explicit SharedAccess(AccessCounter& counter) noexcept : counter_(counter) {
-        const std::int32_t seen = counter.state_.load(std::memory_order_relaxed);
-        ok_ = seen >= 0;
-        if (ok_) counter.state_.store(seen + 1, std::memory_order_relaxed);
+    explicit SharedAccess(AccessCounter& counter) noexcept
+        : counter_(counter), epoch_(access_detail::current_epoch()) {
+        const std::uint32_t held = access_detail::holds(counter.state_.load(std::memory_order_relaxed), epoch_);
+        ok_ = held < access_detail::kMostCountedReaders;
+        if (ok_) counter.state_.store(epoch_ | (held + 1), std::memory_order_relaxed);
     }
     ~SharedAccess() {
-        if (ok_) counter_.state_.store(counter_.state_.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+        if (!ok_) return;
+        // A read that a fork made lapse is over already.
+        const std::uint32_t seen = counter_.state_.load(std::memory_order_relaxed);
+        if ((seen & ~access_detail::kHoldBits) == epoch_) counter_.state_.store(seen - 1, std::memory_order_relaxed);
     }
     SharedAccess(const SharedAccess&) = delete;
     SharedAccess& operator=(const SharedAccess&) = delete;
@@ -246,6 +298,7 @@ public:
 
 private:
     AccessCounter& counter_;
+    std::uint32_t epoch_;
     bool ok_;
 };
 
@@ -261,12 +314,15 @@ private:
 
 class ExclusiveAccess {
 public:
-    explicit ExclusiveAccess(AccessCounter& counter) noexcept : counter_(counter) {
-        ok_ = counter.state_.load(std::memory_order_relaxed) == 0;
-        if (ok_) counter.state_.store(-1, std::memory_order_relaxed);
+    explicit ExclusiveAccess(AccessCounter& counter) noexcept
+        : counter_(counter), epoch_(access_detail::current_epoch()) {
+        ok_ = access_detail::holds(counter.state_.load(std::memory_order_relaxed), epoch_) == 0;
+        if (ok_) counter.state_.store(epoch_ | access_detail::kWriter, std::memory_order_relaxed);
     }
     ~ExclusiveAccess() {
-        if (ok_) counter_.state_.store(0, std::memory_order_relaxed);
+        if (ok_ && counter_.state_.load(std::memory_order_relaxed) == (epoch_ | access_detail::kWriter)) {
+            counter_.state_.store(epoch_, std::memory_order_relaxed);
+        }
     }
     ExclusiveAccess(const ExclusiveAccess&) = delete;
     ExclusiveAccess& operator=(const ExclusiveAccess&) = delete;
@@ -274,6 +330,7 @@ public:
 
 private:
     AccessCounter& counter_;
+    std::uint32_t epoch_;
     bool ok_;
 };
 
