@@ -6,7 +6,7 @@
 
 #include "../core/log_quantity.hpp"
 #include "../core/quantity.hpp"
-#include "access.hpp"
+#include "../core/access.hpp"
 #include "python_api.hpp"
 
 namespace tolvat::py {
