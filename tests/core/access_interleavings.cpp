@@ -146,7 +146,7 @@ void one_operation(Guarded* objects, Tally& tally) {
 
 long iterations_per_thread() {
     const char* text = std::getenv("TOLVAT_ACCESS_ITERATIONS");
-    return text != nullptr ? std::atol(text) : 2000;
+    return text != nullptr ? std::atol(text) : 1000;
 }
 
 // Rounds of fresh threads, all alive at once: they claim records as writers scan, the ones past
