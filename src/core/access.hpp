@@ -102,16 +102,20 @@ class SharedAccess;
 class ExclusiveAccess;
 }  // namespace serial
 
+// The per-object counter. Only the access classes below touch it.
 class AccessCounter {
 private:
-    friend bool access_detail::counted_read(AccessCounter&) noexcept;
-    friend void access_detail::end_counted_read(AccessCounter&) noexcept;
+    friend bool access_detail::counted_read(AccessCounter& counter) noexcept;
+    friend void access_detail::end_counted_read(AccessCounter& counter) noexcept;
     friend class concurrent::SharedAccess;
     friend class concurrent::SharedAccessPair;
     friend class concurrent::ExclusiveAccess;
     friend class serial::SharedAccess;
     friend class serial::ExclusiveAccess;
-    // 0 free, -1 held by a writer, n > 0 held by n readers that use the counter.
+
+    // 0 free, -1 held by a writer, n > 0 held by n readers that use the counter. Atomic: readers
+    // and writers on any thread change it, in the orders the access classes give (the argument
+    // at the top of this file).
     std::atomic<std::int32_t> state_{0};
 };
 

@@ -17,8 +17,8 @@ Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection targe
 // Same units with the same powers and the same size: converting between them changes nothing.
 inline bool identical_units(const UnitCollection& a, const UnitCollection& b) noexcept {
     if (a.size() != b.size() || !(a.multiplier() == b.multiplier())) return false;
-    const UnitMap& x = a.units();
-    const UnitMap& y = b.units();
+    const UnitEntries& x = a.units();
+    const UnitEntries& y = b.units();
     for (std::size_t i = 0; i < x.size(); ++i) {
         if (!(x[i].power == y[i].power && x[i].unit == y[i].unit)) return a.same_entries(b);
     }

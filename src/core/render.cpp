@@ -128,7 +128,7 @@ void append_joined(std::string& out, const SliceList& list, const char* base, co
 }
 
 void render_into(std::string& out, const UnitCollection& collection, const Style& style) {
-    const UnitMap& units = collection.units();
+    const UnitEntries& units = collection.units();
     // A single unit, the commonest collection of all: nothing to sort, no factor buffer.
     if (units.size() == 1 && units[0].power > 0.0) {
         out.append(style.open);
@@ -201,7 +201,7 @@ void append_unit_text(std::string& out, const UnitCollection& collection, UnitTe
 }
 
 std::optional<LoneUnitText> lone_unit_text(const UnitCollection& collection, UnitText form) noexcept {
-    const UnitMap& units = collection.units();
+    const UnitEntries& units = collection.units();
     if (units.size() != 1 || !(units[0].power == 1.0)) return std::nullopt;
     const Style& style = style_of(form);
     const ComposedText text = style.use_name ? units[0].unit.name() : units[0].unit.symbol();
