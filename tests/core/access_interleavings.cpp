@@ -157,13 +157,14 @@ TEST(AccessInterleavings, NoReaderAndWriterEverBothProceed) {
     const long iterations = iterations_per_thread();
     constexpr int kRounds = 4;
     for (int round = 0; round < kRounds; ++round) {
-        std::latch all_alive(kThreads);
+        std::latch all_alive(kThreads), all_claimed(kThreads);
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t) {
             threads.emplace_back([&] {
                 all_alive.arrive_and_wait();
                 { SharedAccess first_read(objects[0].access); }
                 if (access_detail::t_record == nullptr) tally.without_record++;
+                all_claimed.arrive_and_wait();  // no thread ends, handing its record on, before all tried
                 for (long i = 0; i < iterations; ++i) one_operation(objects.get(), tally);
             });
         }
