@@ -143,7 +143,10 @@ class Expect:
             return False
         if self.prefix is not None and not str(exc).startswith(self.prefix):
             return False
-        if self.note is not None and getattr(exc, "__notes__", None) != [f"while processing '{self.note}'"]:
+        # The argument note comes first; a text that names no unit may add advice after it.
+        notes = getattr(exc, "__notes__", None) or []
+        if self.note is not None and (notes[:1] != [f"while processing '{self.note}'"] or
+                                      (len(notes) > 1 and self.exc_type is not LookupError)):
             return False
         return True
 
