@@ -20,13 +20,6 @@ import stress_workload  # noqa: E402
 import worker_support  # noqa: E402
 
 
-def settle(baseline, limit=10.0):
-    start = time.perf_counter()
-    while worker_support.thread_count() > baseline and time.perf_counter() - start < limit:
-        time.sleep(0.001)
-    return worker_support.thread_count()
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--threads", type=int, default=8)
@@ -59,7 +52,8 @@ def main():
             heavy.simplify()
             peak = max(peak, worker_support.thread_count())
     elapsed = time.perf_counter() - start
-    after = settle(baseline)
+    worker_support.settle(baseline, timeout=10.0)
+    after = worker_support.thread_count()
     heavy_runs = (args.searches + 99) // 100
     print(f"searches: {args.searches} abandoning + {heavy_runs} exhaustive in {elapsed:.2f} s")
     print(f"threads: {baseline} before, at most {peak} during, {after} after")

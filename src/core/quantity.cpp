@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "render.hpp"
-#include "simplify.hpp"
+#include "simple_simplify.hpp"
 
 namespace tolvat {
 
@@ -23,21 +23,21 @@ double value_by_formula(const Quantity& source, double target_multiplier, const 
 
 }  // namespace
 
-Expected<Quantity> cheaply_simplified(Quantity&& r) {
+Expected<Quantity> simple_simplify(Quantity&& r) {
     double multiplier;
     BaseExponents exponents;
-    switch (classify_cheap_simplification(r.unit, multiplier, exponents)) {
-        case CheapSimplification::Keeps:
+    switch (simple_simplify_kind(r.unit, multiplier, exponents)) {
+        case SimpleSimplifyKind::Keeps:
             return std::move(r);
-        case CheapSimplification::Resums:
-            // Nothing merges and the dimension holds: the cheap simplification is the same
+        case SimpleSimplifyKind::Resums:
+            // Nothing merges and the dimension holds: the simple simplification is the same
             // entries with another multiplier. The conversion formula, done in place, so the
             // entries are handed over to the result rather than copied.
             r.value = value_by_formula(r, multiplier, r.unit);
             r.unit.resum(exponents, multiplier);
             return std::move(r);
-        case CheapSimplification::Drifts:  // the long way reports it
-        case CheapSimplification::Merges:
+        case SimpleSimplifyKind::Drifts:  // the long way reports it
+        case SimpleSimplifyKind::Merges:
             break;
     }
     Expected<UnitCollection> simpler = simple_simplify(r.unit);
@@ -62,9 +62,9 @@ Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection targe
     return Quantity{std::move(target), *value};
 }
 
-Expected<bool> ss_inpl_internal(Quantity& quantity) {
+Expected<bool> simple_simplify_in_place(Quantity& quantity) {
     if (simple_simplify_keeps(quantity.unit)) return true;
-    Expected<Quantity> converted = cheaply_simplified(Quantity(quantity));
+    Expected<Quantity> converted = simple_simplify(Quantity(quantity));
     if (!converted) return std::move(converted).error();
     quantity = std::move(converted).value();
     // Usually the rewritten units keep, but a NaN size or dimension never compares equal.

@@ -28,11 +28,11 @@ inline bool identical_units(const UnitCollection& a, const UnitCollection& b) no
 Expected<double> converted_value(const Quantity& source, const UnitCollection& target);
 
 // The quantity converted into simple_simplify of its units, taking the short ways above.
-Expected<Quantity> cheaply_simplified(Quantity&& r);
+Expected<Quantity> simple_simplify(Quantity&& r);
 
 // Replaces the quantity's unit by its simple_simplify form and converts the value to it. On
-// failure the quantity is unchanged. Tells whether the units are now their own cheap
+// failure the quantity is unchanged. Tells whether the units are now their own simple
 // simplification (so that doing it again would change nothing until the units change).
-Expected<bool> ss_inpl_internal(Quantity& quantity);
+Expected<bool> simple_simplify_in_place(Quantity& quantity);
 
 }  // namespace tolvat

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "render.hpp"
-#include "simplify.hpp"
 
 namespace tolvat {
 namespace {
@@ -22,35 +21,33 @@ double rescaled(const Quantity& self, const Quantity& other) {
 
 }  // namespace
 
-Expected<Quantity> closing_step(Quantity&& r) { return cheaply_simplified(std::move(r)); }
-
 Expected<Quantity> add(const Quantity& self, const Quantity& other) {
     if (!exponents_equal(self.unit.exponents(), other.unit.exponents())) {
         return dimension_mismatch(self.unit, other.unit);
     }
-    return closing_step(Quantity{self.unit, self.value + rescaled(self, other)});
+    return simple_simplify(Quantity{self.unit, self.value + rescaled(self, other)});
 }
 
 Expected<Quantity> subtract(const Quantity& self, const Quantity& other) {
     if (!exponents_equal(self.unit.exponents(), other.unit.exponents())) {
         return dimension_mismatch(self.unit, other.unit);
     }
-    return closing_step(Quantity{self.unit, self.value - rescaled(self, other)});
+    return simple_simplify(Quantity{self.unit, self.value - rescaled(self, other)});
 }
 
 Expected<Quantity> reflected_subtract(const Quantity& self, const Quantity& other) {
     if (!exponents_equal(self.unit.exponents(), other.unit.exponents())) {
         return dimension_mismatch(self.unit, other.unit);
     }
-    return closing_step(Quantity{self.unit, rescaled(self, other) - self.value});
+    return simple_simplify(Quantity{self.unit, rescaled(self, other) - self.value});
 }
 
 Expected<Quantity> multiply(const Quantity& self, const Quantity& other) {
-    return closing_step(Quantity{self.unit * other.unit, self.value * other.value});
+    return simple_simplify(Quantity{self.unit * other.unit, self.value * other.value});
 }
 
 Expected<Quantity> divide(const Quantity& numerator, const Quantity& denominator) {
-    return closing_step(Quantity{numerator.unit / denominator.unit, numerator.value / denominator.value});
+    return simple_simplify(Quantity{numerator.unit / denominator.unit, numerator.value / denominator.value});
 }
 
 Expected<double> unitless_value(const Quantity& self) {
@@ -65,12 +62,12 @@ Expected<Quantity> power(const Quantity& base, const Quantity& exponent) {
 }
 
 Expected<Quantity> power_by_number(const Quantity& base, double p) {
-    return closing_step(Quantity{UnitCollection::pow(base.unit, p), std::pow(base.value, p)});
+    return simple_simplify(Quantity{UnitCollection::pow(base.unit, p), std::pow(base.value, p)});
 }
 
-Expected<Quantity> negate(const Quantity& self) { return closing_step(Quantity{self.unit, -self.value}); }
+Expected<Quantity> negate(const Quantity& self) { return simple_simplify(Quantity{self.unit, -self.value}); }
 
-Expected<Quantity> positive(const Quantity& self) { return closing_step(Quantity(self)); }
+Expected<Quantity> positive(const Quantity& self) { return simple_simplify(Quantity(self)); }
 
 Quantity absolute(const Quantity& self) { return Quantity{self.unit, std::fabs(self.value)}; }
 

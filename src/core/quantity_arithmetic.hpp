@@ -1,14 +1,11 @@
-// Arithmetic on quantities. Every result that is a quantity (but abs) goes through the closing
-// step: its unit is cheaply simplified and the value converted into the simplified unit.
+// Arithmetic on quantities. Every result that is a quantity (but abs) ends with simple_simplify
+// of the quantity: its unit is simply simplified and the value converted into that unit.
 #pragma once
 
 #include "error.hpp"
 #include "quantity.hpp"
 
 namespace tolvat {
-
-// r's unit replaced by simple_simplify of it, r's value converted along.
-Expected<Quantity> closing_step(Quantity&& r);
 
 // self + other and self - other, in self's units; dimensions must be exactly equal. Offsets play
 // no part: the other operand is rescaled by the ratio of multipliers only.

@@ -52,7 +52,7 @@ PyObject* tolvat_format(PyObject* self, PyObject* format_spec) noexcept {
         TolvatObject* object = as_tolvat(self);
         ExclusiveAccess access(object->access);
         if (!access.ok()) return raise_already_borrowed();
-        Status simplified = settle_units(object);
+        Status simplified = simple_simplify_in_place(object);
         if (!simplified) return raise_error(simplified.error());
         Quantity& quantity = object->quantity;
         if (quantity.unit.size() <= 1) {

@@ -11,7 +11,7 @@
 namespace tolvat::py {
 
 // __format__($self, format_spec, /) of Tolvat: exclusive access, like str(), since the object is
-// first brought into its cheaply simplified form in place.
+// first brought into its simple simplification in place.
 PyObject* tolvat_format(PyObject* self, PyObject* format_spec) noexcept;
 
 // __format__($self, format_spec, /) of LogTolvat: shared access; the object is not changed.

@@ -6,7 +6,7 @@
 
 #include "../core/log_quantity.hpp"
 #include "../core/quantity.hpp"
-#include "access.hpp"
+#include "../core/access.hpp"
 #include "python_api.hpp"
 
 namespace tolvat::py {
@@ -26,20 +26,20 @@ using serial::SharedAccessPair;
 struct TolvatObject {
     PyObject_HEAD
     AccessCounter access;
-    // The units are known to be their own cheap simplification, so the in-place cheap
+    // The units are known to be their own simple simplification, so the in-place simple
     // simplification that text and rounding start with has nothing to do. Read and written only
     // under exclusive access; it sits in what would otherwise be padding.
-    bool units_settled;
+    bool units_simple;
     Quantity quantity;
 };
 
-// The in-place cheap simplification of an object held exclusively, done at most once until its
+// The in-place simple simplification of an object held exclusively, done at most once until its
 // units change. On failure the object is unchanged and the error is returned.
-inline Status settle_units(TolvatObject* object) {
-    if (object->units_settled) return Done{};
-    Expected<bool> settled = ss_inpl_internal(object->quantity);
-    if (!settled) return std::move(settled).error();
-    object->units_settled = *settled;
+inline Status simple_simplify_in_place(TolvatObject* object) {
+    if (object->units_simple) return Done{};
+    Expected<bool> simple = simple_simplify_in_place(object->quantity);
+    if (!simple) return std::move(simple).error();
+    object->units_simple = *simple;
     return Done{};
 }
 

@@ -133,7 +133,7 @@ PyObject* tolvat_simplify_inplace(PyObject* self_obj, PyObject*) noexcept {
         Expected<Quantity> converted = as_unit_internal(self->quantity, std::move(simpler).value());
         if (!converted) return raise_error(converted.error());
         self->quantity = std::move(converted).value();
-        self->units_settled = false;
+        self->units_simple = false;
         Py_RETURN_NONE;
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();

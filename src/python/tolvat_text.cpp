@@ -1,6 +1,6 @@
 // Text forms (str/repr, latex, descriptive) and rounding (__round__, round_sfig) of Tolvat.
 //
-// All six take exclusive access and first bring the object into its cheaply simplified form in
+// All six take exclusive access and first bring the object into its simple simplification in
 // place, so a printed or rounded quantity keeps the simplified units afterwards.
 #include <cstdint>
 #include <cstring>
@@ -41,7 +41,7 @@ PyObject* with_simplified(PyObject* self, Body body) noexcept {
     ExclusiveAccess access(object->access);
     if (!access.ok()) return raise_already_borrowed();
     try {
-        Status simplified = settle_units(object);
+        Status simplified = simple_simplify_in_place(object);
         if (!simplified) return raise_error(simplified.error());
         return body(object->quantity);
     } catch (const std::bad_alloc&) {
@@ -111,7 +111,7 @@ PyObject* rounded_copy(PyObject* self, Round round) noexcept {
 
 PyObject* tolvat_str(PyObject* self) noexcept {
     return with_simplified(self, [&](Quantity& quantity) -> PyObject* {
-        // A cheaply simplified collection of at most one unit is already fully simplified, and
+        // A simply simplified collection of at most one unit is already fully simplified, and
         // converting into the very same units keeps the value.
         if (quantity.unit.size() <= 1) return joined_text(quantity, ' ', UnitText::Plain);
         // Only the printed copy carries the full simplification.

@@ -100,7 +100,7 @@ PyObject* new_tolvat(Quantity&& quantity) noexcept {
     if (self == nullptr) return PyErr_NoMemory();
     init_instance(reinterpret_cast<PyObject*>(self), g_tolvat_type);
     ::new (&self->access) AccessCounter();
-    self->units_settled = false;
+    self->units_simple = false;
     ::new (&self->quantity) Quantity(std::move(quantity));
     return reinterpret_cast<PyObject*>(self);
 }

@@ -1,4 +1,4 @@
-#include "python/access.hpp"
+#include "core/access.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-namespace tolvat::py {
+namespace tolvat {
 namespace {
 
 using concurrent::ExclusiveAccess;
@@ -132,4 +132,4 @@ TEST(Access, RecordsOfEndedThreadsAreReused) {
 }
 
 }  // namespace
-}  // namespace tolvat::py
+}  // namespace tolvat

@@ -27,6 +27,7 @@
 #include "core/number_text.hpp"
 #include "core/quantity.hpp"
 #include "core/render.hpp"
+#include "core/simple_simplify.hpp"
 #include "core/simplify.hpp"
 #include "core/single_unit.hpp"
 #include "core/unit_collection.hpp"
@@ -122,7 +123,7 @@ void exercise(const UnitCollection& c, double value) {
         }
     }
     Quantity inplace{c, value};
-    (void)ss_inpl_internal(inplace);
+    (void)simple_simplify_in_place(inplace);
     (void)as_unit_internal(Quantity{c, value}, base);
 }
 

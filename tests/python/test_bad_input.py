@@ -12,7 +12,6 @@ import fractions
 import math
 import struct
 import sys
-import time
 
 import pytest
 
@@ -251,14 +250,11 @@ def check(call, expected, objects, what):
     are unchanged; afterwards they are free."""
     options = expected if isinstance(expected, list) else [expected]
     before = [state(o) for o in objects]
-    start = time.perf_counter()
     try:
         call()
         outcome = None
     except BaseException as exc:  # noqa: BLE001 - everything is compared below
         outcome = exc
-    elapsed = time.perf_counter() - start
-    assert elapsed < 5.0, f"{what}: {elapsed:.1f} s"
     if outcome is None:
         assert OK in options, f"{what}: returned, expected {options}"
     else:

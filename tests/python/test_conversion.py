@@ -75,9 +75,11 @@ def test_as_number_arguments():
         five_km.as_number("s")
 
 
-def test_as_number_accepts_numpy_booleans():
-    np = pytest.importorskip("numpy")
-    assert (U("km") * 5).as_number(U("km") * 2, np.bool_(True)) == 2.5
+def test_as_number_accepts_numpy_booleans_by_their_type_name():
+    # NumPy 2 names its boolean scalar type numpy.bool, NumPy 1 numpy.bool_.
+    for name in ("numpy.bool", "numpy.bool_"):
+        numpy_bool = type(name, (), {"__bool__": lambda self: False})
+        assert (U("km") * 5).as_number(U("km") * 2, numpy_bool()) == 5
 
 
 @pytest.mark.parametrize("bad, exc", [(None, TypeError), ([1], TypeError), ("nope", LookupError), (1j, TypeError)])

@@ -1,5 +1,5 @@
 """Collections whose simplification starts worker threads, and the helpers to watch those threads,
-shared by test_workers.py and scripts/stress.py.
+shared by test_workers.py, scripts/stress.py and bench/simplify_cost.py.
 
 The search of a full simplification hands later branches to worker threads (at most one per
 hardware thread, process-wide) only when the range of mappings below a node is large (tens of
@@ -17,6 +17,7 @@ fractional exponents give such collections:
 import os
 import sys
 import textwrap
+import time
 
 from tolvat import Tolvat
 
@@ -26,6 +27,27 @@ U = Tolvat.unit
 def thread_count() -> int:
     """Threads of this process, as the kernel lists them."""
     return len(os.listdir("/proc/self/task"))
+
+
+def settle(baseline: int, timeout: float = 5.0) -> bool:
+    """Waits, without hogging a core, until this process has no more than `baseline` threads or
+    the timeout has passed; True when it has."""
+    deadline = time.monotonic() + timeout
+    while thread_count() > baseline and time.monotonic() < deadline:
+        time.sleep(0.0005)
+    return thread_count() <= baseline
+
+
+def quiet_count() -> int:
+    """This process's threads once the count has held still for 0.2 s (threads of earlier work,
+    or workers of earlier searches, may still be winding down), waiting 3 s at most."""
+    count, since, deadline = thread_count(), time.monotonic(), time.monotonic() + 3.0
+    while time.monotonic() - since < 0.2 and time.monotonic() < deadline:
+        time.sleep(0.005)
+        now = thread_count()
+        if now != count:
+            count, since = now, time.monotonic()
+    return count
 
 
 def abandoning():

@@ -21,7 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace tolvat::py {
+namespace tolvat {
 
 class AccessCounter {
 public:
@@ -256,4 +256,4 @@ private:
 
 }  // namespace serial
 
-}  // namespace tolvat::py
+}  // namespace tolvat

@@ -1,6 +1,6 @@
 #include "access.hpp"
 
-namespace tolvat::py::access_detail {
+namespace tolvat::access_detail {
 namespace {
 
 // Records are never freed: a thread that ends hands its record back for the next thread.
@@ -72,4 +72,4 @@ bool announced_by_a_reader(const AccessCounter* counter) noexcept {
     return false;
 }
 
-}  // namespace tolvat::py::access_detail
+}  // namespace tolvat::access_detail
