@@ -16,8 +16,8 @@
 namespace tolvat {
 namespace {
 
-// nearest_unit_spelling; with `case_only`, only spellings that differ from the name in letter
-// case alone.
+// nearest_unit_spelling; with `case_only`, only the sure respellings: the micro sign, squares and
+// cubes, a prefix matched to its unit, other tools' spellings, and letter case alone.
 std::optional<std::string> nearest_spelling(std::string_view name, bool case_only);
 
 struct Spelling {
@@ -92,8 +92,11 @@ std::size_t edit_distance(const std::u32string& a, const std::u32string& b, bool
 
 // Keeps the nearest spelling, of those offered, that is close enough to the wanted text and
 // whose suggestion resolves. A difference of letter case alone beats every other; otherwise
-// fewer edits win, at most one for texts of three to five characters and two for longer ones
-// (shorter texts match only exactly or by case), and the first offered wins a tie.
+// fewer edits win, at most one for texts of three to five characters and two for longer ones,
+// and the first offered wins a tie. In short texts letter case tells units apart ("b" the barn,
+// "B" the bel; "db" the decibarn, "dB" the decibel), so a case-only match needs two characters,
+// and three for a prefixed spelling, which also needs four before it is found by edits ("kdB"
+// is no kiloday).
 class Nearest {
 public:
     using Resolves = bool (*)(std::string_view);
@@ -105,17 +108,18 @@ public:
         limit_ = case_only || n <= 2 ? 0 : n <= 5 ? 1 : 2;
     }
 
-    void offer(std::string_view spelling, std::string_view suggestion) {
-        if (wanted_.empty()) return;
+    void offer(std::string_view spelling, std::string_view suggestion, bool prefixed = false) {
+        const std::size_t n = wanted_.size();
+        const std::size_t limit = prefixed && n < 4 ? 0 : limit_;
         const std::u32string candidate = code_points(spelling);
-        const std::size_t gap = candidate.size() > wanted_.size() ? candidate.size() - wanted_.size()
-                                                                  : wanted_.size() - candidate.size();
-        if (gap > limit_) return;
+        const std::size_t gap = candidate.size() > n ? candidate.size() - n : n - candidate.size();
+        if (n == 0 || gap > limit) return;
         // Letter case aside the distance is no larger, so a candidate too far that way is too far.
         const std::size_t by_case = edit_distance(wanted_, candidate, true);
-        if (by_case > limit_) return;
+        if (by_case > limit) return;
         const std::size_t exact = edit_distance(wanted_, candidate, false);
-        if (by_case != 0 && exact > limit_) return;
+        if (by_case != 0 && exact > limit) return;
+        if (by_case == 0 && exact != 0 && n < (prefixed ? 3u : 2u)) return;
         if (best_ && (by_case > best_by_case_ || (by_case == best_by_case_ && exact >= best_exact_))) return;
         if (!resolves_(suggestion)) return;
         best_ = std::string(suggestion);
@@ -123,6 +127,7 @@ public:
         best_exact_ = exact;
     }
     void offer(std::string_view spelling) { offer(spelling, spelling); }
+    void offer_prefixed(std::string_view spelling) { offer(spelling, spelling, true); }
 
     std::optional<std::string> best() && { return std::move(best_); }
 
@@ -246,7 +251,7 @@ struct Factor {
 };
 
 // One unit with its power in any of the usual notations ("m", "m2", "m^2", "m^-2", "m-2",
-// "m^(-2)"), its name resolved, through the nearest spelling when `may_respell` holds.
+// "m^(-2)"), its name resolved, respelled when `may_respell` holds.
 std::optional<Factor> parse_factor(std::string_view text, bool may_respell) {
     std::string_view name = text;
     long power = 1;
@@ -279,7 +284,9 @@ std::optional<Factor> parse_factor(std::string_view text, bool may_respell) {
     if (name.empty()) return std::nullopt;
     if (is_unit(name)) return Factor{std::string(name), power};
     if (!may_respell) return std::nullopt;
-    std::optional<std::string> respelled = nearest_unit_spelling(name);
+    // Only the sure respellings (other tools' spellings, letter case): a guess by edits is left
+    // to the suggestions.
+    std::optional<std::string> respelled = nearest_spelling(name, true);
     if (!respelled || !is_unit(*respelled)) return std::nullopt;
     return Factor{std::move(*respelled), power};
 }
@@ -450,9 +457,12 @@ std::optional<std::string> nearest_spelling(std::string_view name, bool case_onl
     }
     if (std::optional<std::string> power_form = square_or_cube(name)) return power_form;
     if (std::optional<std::string> prefixed = matched_prefix_form(name)) return prefixed;
+    // Other tools' spellings only as written: "kms" is not "kmh".
+    for (const Spelling& s : kForeignSpellings) {
+        if (s.spelling == name && reads_fully(s.replacement)) return std::string(s.replacement);
+    }
+    if (has_syntax_marks(name)) return std::nullopt;
     Nearest nearest(name, reads_fully, case_only);
-    for (const Spelling& s : kForeignSpellings) nearest.offer(s.spelling, s.replacement);
-    if (has_syntax_marks(name)) return std::move(nearest).best();
     for (const UnitAlias& alias : unit_alias_table()) nearest.offer(alias.alias);
     for (const UnitDef& row : unit_table()) nearest.offer(row.name);
     for (const UnitDef& row : unit_table()) nearest.offer(row.symbol);
@@ -461,17 +471,17 @@ std::optional<std::string> nearest_spelling(std::string_view name, bool case_onl
         if (starts_with_folded(name, prefix.name)) {
             for (const UnitDef& row : unit_table()) {
                 spelling.assign(prefix.name).append(row.name);
-                nearest.offer(spelling);
+                nearest.offer_prefixed(spelling);
             }
             for (const UnitAlias& alias : unit_alias_table()) {
                 spelling.assign(prefix.name).append(alias.alias);
-                nearest.offer(spelling);
+                nearest.offer_prefixed(spelling);
             }
         }
         if (starts_with_folded(name, prefix.symbol)) {
             for (const UnitDef& row : unit_table()) {
                 spelling.assign(prefix.symbol).append(row.symbol);
-                nearest.offer(spelling);
+                nearest.offer_prefixed(spelling);
             }
         }
     }

@@ -169,21 +169,28 @@ std::optional<Quantity> coerce_to_quantity(PyObject* obj, OnFailure on_failure) 
     return std::nullopt;
 }
 
-std::optional<Quantity> coerce_argument(PyObject* obj, const char* argument_name) noexcept {
-    std::optional<Quantity> operand = coerce_to_quantity(obj);
-    if (operand) return operand;
+namespace {
+
+// Adds the notes to the failure of the method argument `argument_name`.
+[[gnu::cold, gnu::noinline]] void note_failed_argument(PyObject* obj, const char* argument_name) noexcept {
     const bool not_found = PyUnicode_Check(obj) && PyErr_ExceptionMatches(PyExc_LookupError);
     add_argument_note(argument_name);
-    if (not_found) {
-        Py_ssize_t size = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
-        try {
-            if (utf8 != nullptr) add_note(unit_not_found_note(std::string_view(utf8, static_cast<std::size_t>(size))));
-        } catch (const std::bad_alloc&) {
-            // The error stands without its note.
-        }
+    if (!not_found) return;
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
+    try {
+        if (utf8 != nullptr) add_note(unit_not_found_note(std::string_view(utf8, static_cast<std::size_t>(size))));
+    } catch (const std::bad_alloc&) {
+        // The error stands without its advice.
     }
-    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Quantity> coerce_argument(PyObject* obj, const char* argument_name) noexcept {
+    std::optional<Quantity> operand = coerce_to_quantity(obj);
+    if (!operand) note_failed_argument(obj, argument_name);
+    return operand;
 }
 
 std::optional<PyNumber> coerce_to_number(PyObject* obj, OnFailure on_failure) noexcept {

@@ -23,6 +23,9 @@ INT32 = (-(2**31), 2**31 - 1)
 MB = 1 << 20
 LONG = 1 << 16  # long texts in the full matrix; the megabyte ones get their own test
 
+# Many hostile texts lose pieces and so warn; the warning has tests of its own.
+pytestmark = pytest.mark.filterwarnings("ignore::UserWarning")
+
 # ---- hostile values --------------------------------------------------------------------------
 
 
