@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Regenerates the catalogue reference from the compiled-in tables and compares it with
-# docs/catalogue.md; fails when the checked-in file is out of date.
+# Regenerates the files made from the compiled-in tables, the catalogue reference
+# docs/catalogue.md and the parser fuzzer's dictionary tests/fuzz/units.dict, and compares them
+# with the checked-in ones; fails when either is out of date.
 #
 #   scripts/check-catalogue-doc.sh            check
-#   scripts/check-catalogue-doc.sh --update   rewrite docs/catalogue.md
+#   scripts/check-catalogue-doc.sh --update   rewrite both files
 #
-# Builds the generator in BUILD_DIR (default build/core-tests, the C++ test build of
+# Builds the generators in BUILD_DIR (default build/core-tests, the C++ test build of
 # scripts/run-tests.sh, so nothing is compiled twice; an existing build tree keeps its other
 # options). Needs CMake, Ninja and GoogleTest.
 set -euo pipefail
@@ -23,18 +24,24 @@ if [ -f "$BUILD_DIR/CMakeCache.txt" ]; then
 else
   cmake -S . -B "$BUILD_DIR" -G Ninja -DTOLVAT_BUILD_MODULE=OFF -DTOLVAT_BUILD_TESTS=ON >/dev/null
 fi
-cmake --build "$BUILD_DIR" --target tolvat_catalogue_reference -j2 >/dev/null
+cmake --build "$BUILD_DIR" --target tolvat_catalogue_reference tolvat_fuzz_dictionary -j2 >/dev/null
 
-fresh=$(mktemp)
-trap 'rm -f "$fresh"' EXIT
-"$BUILD_DIR/tolvat_catalogue_reference" >"$fresh"
-
-if $update; then
-  cp "$fresh" docs/catalogue.md
-  echo "docs/catalogue.md updated"
-elif diff -u docs/catalogue.md "$fresh"; then
-  echo "docs/catalogue.md is up to date"
-else
-  echo "docs/catalogue.md is out of date: run scripts/check-catalogue-doc.sh --update" >&2
-  exit 1
-fi
+fresh=$(mktemp -d)
+trap 'rm -rf "$fresh"' EXIT
+stale=0
+# check FILE GENERATOR
+check() {
+  "$BUILD_DIR/$2" >"$fresh/out"
+  if $update; then
+    cp "$fresh/out" "$1"
+    echo "$1 updated"
+  elif diff -u "$1" "$fresh/out"; then
+    echo "$1 is up to date"
+  else
+    echo "$1 is out of date: run scripts/check-catalogue-doc.sh --update" >&2
+    stale=1
+  fi
+}
+check docs/catalogue.md tolvat_catalogue_reference
+check tests/fuzz/units.dict tolvat_fuzz_dictionary
+exit $stale

@@ -23,9 +23,32 @@
 
 namespace tolvat {
 
+class AccessCounter;
+namespace access_detail {
+inline bool counted_read(AccessCounter& counter) noexcept;
+}
+namespace concurrent {
+class SharedAccess;
+class SharedAccessPair;
+class ExclusiveAccess;
+}  // namespace concurrent
+namespace serial {
+class SharedAccess;
+class ExclusiveAccess;
+}  // namespace serial
+
+// The per-object counter. Only the access classes below touch it.
 class AccessCounter {
-public:
-    // state_: 0 free, -1 held by a writer, n > 0 held by n readers that use the counter.
+private:
+    friend bool access_detail::counted_read(AccessCounter& counter) noexcept;
+    friend class concurrent::SharedAccess;
+    friend class concurrent::SharedAccessPair;
+    friend class concurrent::ExclusiveAccess;
+    friend class serial::SharedAccess;
+    friend class serial::ExclusiveAccess;
+
+    // 0 free, -1 held by a writer, n > 0 held by n readers that use the counter. Atomic: readers
+    // and writers on any thread change it, in the orders the access classes give.
     std::atomic<std::int32_t> state_{0};
 };
 

@@ -26,6 +26,30 @@ enum BaseDimension : std::size_t {
 using BaseExponents = std::array<double, kBaseDimensionCount>;
 static_assert(kBaseDimensionCount == 8, "the comparisons below take the components two at a time");
 
+// Exponents by name, for the tables: dimension({.kilogram = 1, .meter = 1, .second = -2}).
+struct NamedExponents {
+    double usd = 0.0;
+    double ampere = 0.0;
+    double candela = 0.0;
+    double kelvin = 0.0;
+    double kilogram = 0.0;
+    double meter = 0.0;
+    double mole = 0.0;
+    double second = 0.0;
+};
+constexpr BaseExponents dimension(const NamedExponents& e) noexcept {
+    BaseExponents out{};
+    out[kUsd] = e.usd;
+    out[kAmpere] = e.ampere;
+    out[kCandela] = e.candela;
+    out[kKelvin] = e.kelvin;
+    out[kKilogram] = e.kilogram;
+    out[kMeter] = e.meter;
+    out[kMole] = e.mole;
+    out[kSecond] = e.second;
+    return out;
+}
+
 // Exact component-wise equality; a NaN component never matches.
 inline bool exponents_equal(const BaseExponents& a, const BaseExponents& b) noexcept {
 #if defined(__SSE2__)

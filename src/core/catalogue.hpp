@@ -42,6 +42,8 @@ std::span<const UnitAlias, kUnitAliasCount> unit_alias_table() noexcept;
 
 // True when the row lives in the compiled-in unit table (as opposed to a user-defined unit).
 bool is_table_unit(const UnitDef* def) noexcept;
+// True when the row lives in the compiled-in prefix table.
+bool is_table_prefix(const PrefixDef* prefix) noexcept;
 
 // The eight base units, rows 0 to 7, in BaseExponents order.
 const UnitDef& base_unit(std::size_t dimension) noexcept;

@@ -17,8 +17,8 @@ Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection targe
 // Same units with the same powers and the same size: converting between them changes nothing.
 inline bool identical_units(const UnitCollection& a, const UnitCollection& b) noexcept {
     if (a.size() != b.size() || !(a.multiplier() == b.multiplier())) return false;
-    const UnitMap& x = a.units();
-    const UnitMap& y = b.units();
+    const UnitEntries& x = a.units();
+    const UnitEntries& y = b.units();
     for (std::size_t i = 0; i < x.size(); ++i) {
         if (!(x[i].power == y[i].power && x[i].unit == y[i].unit)) return a.same_entries(b);
     }
@@ -34,5 +34,8 @@ Expected<Quantity> simple_simplify(Quantity&& r);
 // failure the quantity is unchanged. Tells whether the units are now their own simple
 // simplification (so that doing it again would change nothing until the units change).
 Expected<bool> simple_simplify_in_place(Quantity& quantity);
+// The same, done at most once until the units change: `units_simple` remembers whether they are
+// their own simple simplification, and is kept up to date.
+Status simple_simplify_in_place(Quantity& quantity, bool& units_simple);
 
 }  // namespace tolvat

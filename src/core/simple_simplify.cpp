@@ -32,7 +32,7 @@ struct DimensionClasses {
 
     static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
-    explicit DimensionClasses(const UnitMap& units) {
+    explicit DimensionClasses(const UnitEntries& units) {
         SmallVector<std::uint32_t, 8> representative;
         for (std::size_t i = 0; i < units.size(); ++i) {
             const BaseExponents& e = units[i].unit.exponents();
@@ -104,7 +104,7 @@ bool merge_pair(Relation relation, double a, double b, double& new_a, double& ne
 
 SimpleSimplifyKind simple_simplify_kind(const UnitCollection& unit, double& multiplier,
                                          BaseExponents& exponents) noexcept {
-    const UnitMap& units = unit.units();
+    const UnitEntries& units = unit.units();
     const std::size_t n = units.size();
     multiplier = 1.0;
     exponents = BaseExponents{};
@@ -128,7 +128,7 @@ SimpleSimplifyKind simple_simplify_kind(const UnitCollection& unit, double& mult
             if (!same_sign && exponents_equal(a.exponents(), b.exponents())) return SimpleSimplifyKind::Merges;
             if (same_sign && exponents_inverse(a.exponents(), b.exponents())) return SimpleSimplifyKind::Merges;
         }
-        // The same products and sums, in the same order, as from_single_unit_hashmap.
+        // The same products and sums, in the same order, as from_entries.
         product *= a.multiplier_power(p);
         const BaseExponents& e = a.exponents();
         for (std::size_t k = 0; k < kBaseDimensionCount; ++k) sum[k] += p * e[k];
@@ -147,7 +147,7 @@ bool simple_simplify_keeps(const UnitCollection& unit) noexcept {
 
 Expected<UnitCollection> simple_simplify(const UnitCollection& collection) {
     // Most collections have no pair that cancels. Their form is every entry as it stands, with the
-    // summaries that from_single_unit_hashmap computes, which the classification has just
+    // summaries that from_entries computes, which the classification has just
     // computed the same way; a drifted dimension still takes the long way to its report.
     {
         double multiplier;
@@ -159,7 +159,7 @@ Expected<UnitCollection> simple_simplify(const UnitCollection& collection) {
             return result;
         }
     }
-    const UnitMap& input = collection.units();
+    const UnitEntries& input = collection.units();
     const std::size_t n = input.size();
     const DimensionClasses classes(input);
     SmallVector<double, 8> power;
@@ -189,12 +189,12 @@ Expected<UnitCollection> simple_simplify(const UnitCollection& collection) {
         }
     }
 
-    UnitMap kept;
+    UnitEntries kept;
     kept.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         if (present[i]) kept.emplace_back(UnitEntry{input[i].unit, power[i]});
     }
-    UnitCollection result = UnitCollection::from_single_unit_hashmap(std::move(kept));
+    UnitCollection result = UnitCollection::from_entries(std::move(kept));
     if (!dimension_kept(collection.exponents(), result.exponents())) {
         std::string message = "Error on simple_simplify\nStarted with: ";
         message += as_string(collection);

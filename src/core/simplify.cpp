@@ -24,15 +24,15 @@ std::int32_t saturate_to_int32(double power) noexcept {
 }
 
 // Every unit of the collection at the mapping's power, zero powers included.
-UnitCollection from_mapping(const UnitMap& units, const std::int32_t* mapping) {
-    UnitMap result;
+UnitCollection from_mapping(const UnitEntries& units, const std::int32_t* mapping) {
+    UnitEntries result;
     result.reserve(units.size());
     for (std::size_t k = 0; k < units.size(); ++k) result.emplace_back(UnitEntry{units[k].unit, double(mapping[k])});
-    return UnitCollection::from_single_unit_hashmap(std::move(result));
+    return UnitCollection::from_entries(std::move(result));
 }
 
 // True when every entry's power is, bit for bit, the mapping's power for it.
-bool same_powers(const UnitMap& units, const std::int32_t* mapping) noexcept {
+bool same_powers(const UnitEntries& units, const std::int32_t* mapping) noexcept {
     for (std::size_t k = 0; k < units.size(); ++k) {
         if (std::bit_cast<std::uint64_t>(units[k].power) != std::bit_cast<std::uint64_t>(double(mapping[k]))) return false;
     }
@@ -46,7 +46,7 @@ Expected<UnitCollection> simplify(const UnitCollection& collection) {
     Expected<UnitCollection> simple = simple_simplify(collection);
     if (!simple) return simple;
     const UnitCollection& ss = *simple;
-    const UnitMap& units = ss.units();
+    const UnitEntries& units = ss.units();
     const std::size_t n = units.size();
     if (n == 1) return simple;
     for (const UnitEntry& entry : units) {

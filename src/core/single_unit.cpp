@@ -11,8 +11,9 @@ namespace tolvat {
 namespace {
 
 struct CustomUnitRecord : UnitDef {
-    CustomUnitRecord(std::string name, std::string symbol, double multiplier, const BaseExponents& exponents)
-        : UnitDef{{}, {}, 0.0, multiplier, exponents, true},
+    CustomUnitRecord(std::string name, std::string symbol, double offset, double multiplier,
+                     const BaseExponents& exponents)
+        : UnitDef{.offset = offset, .multiplier = multiplier, .exponents = exponents, .user_defined = true},
           name_text(std::move(name)),
           symbol_text(std::move(symbol)) {
         this->name = name_text;
@@ -65,12 +66,27 @@ bool operator==(const ComposedText& a, const ComposedText& b) noexcept {
     return true;
 }
 
+SingleUnit SingleUnit::create_from_unit_def_static(const UnitDef& row, const PrefixDef* prefix) {
+    if (is_table_unit(&row) && (prefix == nullptr || is_table_prefix(prefix))) return SingleUnit(row, prefix);
+    // The texts and numbers the unit would have had, as name(), symbol(), offset() and
+    // multiplier() give them.
+    std::string name(row.name);
+    std::string symbol(row.symbol);
+    if (prefix != nullptr) {
+        name.insert(0, prefix->name);
+        symbol.insert(0, prefix->symbol);
+    }
+    auto* record = new CustomUnitRecord(std::move(name), std::move(symbol), prefix ? 0.0 : row.offset,
+                                        prefix ? row.multiplier * prefix->factor : row.multiplier, row.exponents);
+    // The constructor does not retain; the record starts with one reference, the unit's.
+    return SingleUnit(*record, nullptr);
+}
+
 SingleUnit SingleUnit::custom(std::string name, std::string symbol, double multiplier,
                               const BaseExponents& exponents) {
-    auto* record = new CustomUnitRecord(std::move(name), std::move(symbol), multiplier, exponents);
-    SingleUnit unit(*record);
-    // The constructor above does not retain; the record starts with one reference, ours.
-    return unit;
+    auto* record = new CustomUnitRecord(std::move(name), std::move(symbol), 0.0, multiplier, exponents);
+    // The constructor does not retain; the record starts with one reference, the unit's.
+    return SingleUnit(*record, nullptr);
 }
 
 void SingleUnit::retain_record() const noexcept {
@@ -87,19 +103,6 @@ bool SingleUnit::fields_equal(const SingleUnit& a, const SingleUnit& b) noexcept
     if (!exponents_equal(a.exponents(), b.exponents())) return false;
     if (a.def_ == b.def_ && a.prefix_ == b.prefix_) return true;
     return a.name() == b.name() && a.symbol() == b.symbol();
-}
-
-std::size_t SingleUnit::hash() const noexcept {
-    // FNV-1a over the composed name, so a prefixed unit hashes like its joined text.
-    std::size_t h = 1469598103934665603ull;
-    const ComposedText text = name();
-    for (std::string_view part : {text.head, text.tail}) {
-        for (unsigned char c : part) {
-            h ^= c;
-            h *= 1099511628211ull;
-        }
-    }
-    return h;
 }
 
 }  // namespace tolvat

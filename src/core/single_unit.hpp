@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,11 +36,10 @@ struct ComposedText {
 
 class SingleUnit {
 public:
-    explicit SingleUnit(const UnitDef& row) noexcept : def_(&row), prefix_(nullptr) {}
-    SingleUnit(const PrefixDef& prefix, const UnitDef& row) noexcept : def_(&row), prefix_(&prefix) {}
-
-    // Owned copy of a table row.
-    static SingleUnit create_from_unit_def_static(const UnitDef& row) noexcept { return SingleUnit(row); }
+    // The unit of a row of the unit table, with a row of the prefix table or none; copying it
+    // never allocates. A row from elsewhere gives a unit with its own copy of the row's texts and
+    // numbers instead, so that no unit refers to a row the tables' caches do not cover.
+    static SingleUnit create_from_unit_def_static(const UnitDef& row, const PrefixDef* prefix = nullptr);
     // A user-defined unit with offset 0.0.
     static SingleUnit custom(std::string name, std::string symbol, double multiplier,
                              const BaseExponents& exponents);
@@ -81,8 +81,6 @@ public:
     double multiplier_power(double p) const noexcept;
     const BaseExponents& exponents() const noexcept { return def_->exponents; }
 
-    bool is_custom() const noexcept { return def_ != nullptr && def_->user_defined; }
-
     // Equal only when every field is equal; a NaN field never compares equal. The same table row
     // with the same prefix is equal at once: its fields are the same and none of them is NaN.
     friend bool operator==(const SingleUnit& a, const SingleUnit& b) noexcept {
@@ -90,10 +88,11 @@ public:
         return fields_equal(a, b);
     }
 
-    // Hash of the name alone.
-    std::size_t hash() const noexcept;
-
 private:
+    friend std::optional<SingleUnit> search_for_unit_name(std::string_view text) noexcept;
+    // `row` is a table row or a user-defined record; `prefix` is a table row or nullptr.
+    SingleUnit(const UnitDef& row, const PrefixDef* prefix) noexcept : def_(&row), prefix_(prefix) {}
+
     // Only user-defined units are counted; table units are static and copying them is free.
     void retain() const noexcept {
         if (def_ != nullptr && def_->user_defined) retain_record();

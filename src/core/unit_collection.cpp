@@ -10,7 +10,7 @@ namespace {
 
 // Adds `power` (with the sign given) to the entry for `unit`, inserting it when absent, and drops
 // the entry when its power becomes exactly zero.
-void accumulate(UnitMap& units, const SingleUnit& unit, double power) {
+void accumulate(UnitEntries& units, const SingleUnit& unit, double power) {
     for (std::size_t i = 0; i < units.size(); ++i) {
         if (units[i].unit == unit) {
             units[i].power += power;
@@ -44,7 +44,7 @@ double remembered_pow(double m, double n) noexcept {
 
 }  // namespace
 
-UnitCollection UnitCollection::from_single_unit_hashmap(UnitMap units) {
+UnitCollection UnitCollection::from_entries(UnitEntries units) {
     UnitCollection result;
     for (const UnitEntry& entry : units) {
         result.multiplier_ *= entry.unit.multiplier_power(entry.power);
@@ -67,7 +67,8 @@ UnitCollection UnitCollection::get_base_units(const UnitCollection& collection) 
     UnitCollection result;
     result.units_.reserve(kBaseDimensionCount);
     for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
-        result.units_.emplace_back(UnitEntry{SingleUnit(base_unit(i)), collection.exponents_[i]});
+        SingleUnit unit = SingleUnit::create_from_unit_def_static(base_unit(i));
+        result.units_.emplace_back(UnitEntry{std::move(unit), collection.exponents_[i]});
     }
     result.exponents_ = collection.exponents_;
     result.multiplier_ = 1.0;

@@ -24,7 +24,7 @@ template <>
 struct RelocatableByCopy<UnitEntry> : std::true_type {};
 
 // The entries in insertion order. At most one entry per distinct unit.
-using UnitMap = SmallVector<UnitEntry, 2>;
+using UnitEntries = SmallVector<UnitEntry, 2>;
 
 class UnitCollection {
 public:
@@ -32,9 +32,9 @@ public:
     UnitCollection() noexcept : exponents_{}, multiplier_(1.0) {}
 
     // Takes the map over and computes the dimension and size from it.
-    static UnitCollection from_single_unit_hashmap(UnitMap units);
+    static UnitCollection from_entries(UnitEntries units);
     // Replaces the summaries by the given ones, computed by the caller from these very entries
-    // exactly as from_single_unit_hashmap would compute them.
+    // exactly as from_entries would compute them.
     void resum(const BaseExponents& exponents, double multiplier) noexcept {
         exponents_ = exponents;
         multiplier_ = multiplier;
@@ -54,7 +54,7 @@ public:
     friend UnitCollection operator*(UnitCollection a, const UnitCollection& b);
     friend UnitCollection operator/(UnitCollection a, const UnitCollection& b);
 
-    const UnitMap& units() const noexcept { return units_; }
+    const UnitEntries& units() const noexcept { return units_; }
     const BaseExponents& exponents() const noexcept { return exponents_; }
     double multiplier() const noexcept { return multiplier_; }
     std::size_t size() const noexcept { return units_.size(); }
@@ -67,7 +67,7 @@ public:
     bool same_entries(const UnitCollection& other) const noexcept;
 
 private:
-    UnitMap units_;
+    UnitEntries units_;
     BaseExponents exponents_;
     double multiplier_;
 };

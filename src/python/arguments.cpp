@@ -51,16 +51,6 @@ bool bind_arguments(const char* function_name, PyObject* const* args, Py_ssize_t
     return true;
 }
 
-bool no_arguments(const char* function_name, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    if (nargs == 0 && (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0)) return true;
-    if (nargs > 0) {
-        PyErr_Format(PyExc_TypeError, "%s() takes no arguments (%zd given)", function_name, nargs);
-    } else {
-        PyErr_Format(PyExc_TypeError, "%s() takes no keyword arguments", function_name);
-    }
-    return false;
-}
-
 std::optional<std::string_view> text_argument(PyObject* obj, const char* argument_name) noexcept {
     if (!PyUnicode_Check(obj)) {
         PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to 'PyString'", Py_TYPE(obj)->tp_name);

@@ -16,9 +16,6 @@ namespace tolvat::py {
 bool bind_arguments(const char* function_name, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                     const char* const* names, Py_ssize_t count, Py_ssize_t required, PyObject** out) noexcept;
 
-// Refuses any argument; for methods that take none but are declared METH_FASTCALL.
-bool no_arguments(const char* function_name, Py_ssize_t nargs, PyObject* kwnames) noexcept;
-
 // The UTF-8 text of a str argument; on failure raises (TypeError or the encoding error) with
 // the argument note and returns nothing. The view lives as long as the object.
 std::optional<std::string_view> text_argument(PyObject* obj, const char* argument_name) noexcept;

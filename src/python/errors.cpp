@@ -37,7 +37,7 @@ void restore_exception(PyObject* exc) noexcept {
 
 }  // namespace
 
-int ensure_internal_error_type() noexcept {
+int ensure_error_objects() noexcept {
     if (g_add_note_name == nullptr) {
         g_add_note_name = PyUnicode_InternFromString("add_note");
         if (g_add_note_name == nullptr) return -1;
@@ -50,8 +50,6 @@ int ensure_internal_error_type() noexcept {
         PyExc_BaseException, nullptr);
     return g_internal_error != nullptr ? 0 : -1;
 }
-
-PyObject* internal_error_type() noexcept { return g_internal_error; }
 
 PyObject* raise_error(const Error& error) noexcept {
     PyObject* type = PyExc_TypeError;

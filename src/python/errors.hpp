@@ -8,10 +8,11 @@
 
 namespace tolvat::py {
 
-// The exception raised for internal consistency failures; derives directly from BaseException.
-// It is not a module attribute. Created by the module's execution step.
-PyObject* internal_error_type() noexcept;
-int ensure_internal_error_type() noexcept;
+// Creates, once per process, what raising errors needs: the exception raised for internal
+// consistency failures (derived directly from BaseException, and not a module attribute) and the
+// interned name "add_note". Called by the module's execution step; -1 with an exception set on
+// failure.
+int ensure_error_objects() noexcept;
 
 // Raises the Python exception for `error`. Always returns nullptr.
 PyObject* raise_error(const Error& error) noexcept;

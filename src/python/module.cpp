@@ -16,7 +16,7 @@ int tolvat_exec(PyObject* module) noexcept {
         PyErr_SetString(PyExc_TypeError, "tolvat: the execution step needs a module object");
         return -1;
     }
-    if (ensure_internal_error_type() < 0) return -1;
+    if (ensure_error_objects() < 0) return -1;
     if (ensure_tolvat_type() < 0 || add_type(module, "Tolvat", g_tolvat_type) < 0) return -1;
     if (ensure_log_tolvat_type() < 0 || add_type(module, "LogTolvat", g_log_tolvat_type) < 0) return -1;
     return 0;

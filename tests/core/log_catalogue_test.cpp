@@ -16,7 +16,6 @@ namespace {
 
 TEST(LogCatalogue, RowsAndBasesAreTheStoredDoubles) {
     const auto table = log_unit_table();
-    ASSERT_EQ(table.size(), 4u);
     EXPECT_EQ(table[0].name, "bel");
     EXPECT_EQ(table[0].symbol, "B");
     EXPECT_EQ(table[0].base, 10.0);

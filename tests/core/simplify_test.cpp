@@ -131,7 +131,7 @@ TEST(SimpleSimplify, WithoutCancellationsKeepsEveryEntryAndRecomputesTheSummarie
     };
     for (const UnitCollection& c : cases) {
         const UnitCollection r = simple(c);
-        const UnitCollection expected = UnitCollection::from_single_unit_hashmap(c.units());
+        const UnitCollection expected = UnitCollection::from_entries(c.units());
         ASSERT_EQ(r.size(), c.size()) << as_string(c);
         for (std::size_t i = 0; i < r.size(); ++i) {
             EXPECT_TRUE(r.units()[i].unit == c.units()[i].unit) << as_string(c);

