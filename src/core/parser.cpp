@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "memo.hpp"
 #include "unit_collection.hpp"
 
 namespace tolvat {
@@ -168,7 +169,7 @@ std::optional<UnitCollection> parse_unit_expression(std::string_view text);
 }  // namespace
 
 std::optional<UnitCollection> UnitCollection::from_unit_name(std::string_view text) {
-    if (text.size() > ParseCache::kMaxKey) return parse_unit_expression(text);
+    if (text.size() > ParseCache::kMaxKey || !memos_enabled()) return parse_unit_expression(text);
     thread_local ParseCache cache;
     if (const std::optional<UnitCollection>* hit = cache.find(text)) return *hit;
     std::optional<UnitCollection> result = parse_unit_expression(text);
