@@ -50,6 +50,15 @@ public:
         exponents_ = exponents;
         multiplier_ = multiplier;
     }
+    // A collection with these entries and the summaries it carried before: arithmetic keeps
+    // summaries up to date step by step, so they may differ from a fresh computation by rounding.
+    static UnitCollection with_summaries(UnitEntries units, const BaseExponents& exponents, double multiplier) noexcept {
+        UnitCollection result;
+        result.units_ = std::move(units);
+        result.exponents_ = exponents;
+        result.multiplier_ = multiplier;
+        return result;
+    }
     // A collection whose only entry is the unit at power 1.
     static UnitCollection coerce_unit_to_collection(SingleUnit unit);
     // The unit-expression parser; nothing when the text describes no unit.

@@ -15,8 +15,8 @@
 #include <string>
 #include <utility>
 
+#include "../core/display.hpp"
 #include "../core/log_catalogue.hpp"
-#include "../core/number_text.hpp"
 #include "../core/rounding.hpp"
 #include "arguments.hpp"
 #include "coerce.hpp"
@@ -24,6 +24,8 @@
 #include "float_round.hpp"
 #include "format.hpp"
 #include "objects.hpp"
+#include "pickling.hpp"
+#include "python_text.hpp"
 
 namespace tolvat::py {
 
@@ -267,13 +269,9 @@ PyObject* log_tolvat_str(PyObject* self) noexcept {
     const std::optional<LogQuantity> x = read_self(self);
     if (!x) return nullptr;
     try {
-        std::string text;
-        text.reserve(40);
-        append_number_text(text, x->value);
-        text += " [";
-        text += x->unit->symbol;
-        text += ']';
-        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+        TextBuffer text;
+        join_quantity_text(text, x->value, UnitText::Plain, log_unit_text(x->unit->symbol));
+        return python_text(text.view());
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -348,6 +346,10 @@ PyMethodDef log_tolvat_methods[] = {
     {"round_sfig", LOG_TOLVAT_FASTCALL(log_tolvat_round_sfig), METH_FASTCALL | METH_KEYWORDS,
      "round_sfig($self, n_sig_figs)\n--\n\n"},
     {"__format__", log_tolvat_format, METH_O, "__format__($self, format_spec, /)\n--\n\n"},
+    {"__reduce__", log_tolvat_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\n"},
+    {"_from_state", log_tolvat_from_state, METH_O | METH_CLASS, "_from_state($cls, state, /)\n--\n\n"},
+    {"__copy__", log_tolvat_copy, METH_NOARGS, "__copy__($self, /)\n--\n\n"},
+    {"__deepcopy__", log_tolvat_deepcopy, METH_O, "__deepcopy__($self, memo, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

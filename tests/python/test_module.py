@@ -79,32 +79,6 @@ def test_unit_reports_texts_that_name_no_unit(text):
     assert info.value.args == (f"Unit {text} not found",)
 
 
-@pytest.mark.parametrize("bad", [5, None, b"m", ["m"]])
-def test_unit_refuses_non_text_with_the_argument_note(bad):
-    with pytest.raises(TypeError) as info:
-        Tolvat.unit(bad)
-    assert info.value.__notes__ == ["while processing 'unit_name_or_symbol'"]
-
-
-def test_unit_text_with_lone_surrogate_raises_the_encoding_error():
-    with pytest.raises(UnicodeEncodeError) as info:
-        Tolvat.unit("m\ud800")
-    assert info.value.__notes__ == ["while processing 'unit_name_or_symbol'"]
-
-
-def test_unit_argument_binding_errors():
-    with pytest.raises(TypeError):
-        Tolvat.unit()
-    with pytest.raises(TypeError):
-        Tolvat.unit("m", "s")
-    with pytest.raises(TypeError):
-        Tolvat.unit(name="m")
-    with pytest.raises(TypeError):
-        Tolvat.unit("m", unit_name_or_symbol="m")
-    with pytest.raises(TypeError):
-        Tolvat.empty(1)
-
-
 def test_huge_expressions_finish():
     assert Tolvat.unit("m." * 50_000).as_number() == 1.0
     with pytest.raises(LookupError):
