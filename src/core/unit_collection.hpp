@@ -63,6 +63,9 @@ public:
     static UnitCollection coerce_unit_to_collection(SingleUnit unit);
     // The unit-expression parser; nothing when the text describes no unit.
     static std::optional<UnitCollection> from_unit_name(std::string_view text);
+    // The same, also telling whether a piece that holds a name was dropped on the way (a name
+    // that resolves to no unit, or a power text that does not parse).
+    static std::optional<UnitCollection> from_unit_name(std::string_view text, bool& dropped_a_name);
     // The same dimension written in all eight base units (zero powers included), multiplier 1.
     static UnitCollection get_base_units(const UnitCollection& collection);
     // Every power times n; the multiplier raised to n.

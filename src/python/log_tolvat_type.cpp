@@ -72,13 +72,7 @@ PyObject* log_tolvat_unit(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     const std::optional<std::string_view> text = text_argument(arg, "unit_name_or_symbol");
     if (!text) return nullptr;
     const LogUnit unit = search_for_log_unit_name(*text);
-    if (unit == nullptr) {
-        try {
-            return raise_error(Error::log_unit_not_found(std::string(*text)));
-        } catch (const std::bad_alloc&) {
-            return PyErr_NoMemory();
-        }
-    }
+    if (unit == nullptr) return raise_log_unit_not_found(*text);
     return new_log_tolvat(LogQuantity{unit, 1.0});
 }
 

@@ -117,8 +117,10 @@ PyObject* tolvat_unit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     const std::optional<std::string_view> text = text_argument(arg, "unit_name_or_symbol");
     if (!text) return nullptr;
     try {
-        std::optional<UnitCollection> unit = UnitCollection::from_unit_name(*text);
-        if (!unit) return raise_error(Error::unit_not_found(std::string(*text)));
+        bool dropped_a_name = false;
+        std::optional<UnitCollection> unit = UnitCollection::from_unit_name(*text, dropped_a_name);
+        if (!unit) return raise_unit_not_found(*text);
+        if (dropped_a_name && !warn_dropped_unit_text(*text)) return nullptr;
         return new_tolvat(Quantity{std::move(*unit), 1.0});
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
