@@ -20,7 +20,103 @@ ROWS = [
     "constant('c')",
     "simplify m.km",
     "log a + b (dB)",
+    # Text forms of compound units, and conversions into unit texts: each pays its unit's work
+    # once, then only for the number.
+    "str 1.5 m",
+    "str km/hr",
+    "str kg.m2/s2",
+    "str W/m2.K",
+    "str N.m.kg/J",
+    "str m*kg/s**2",
+    "str J.N.W.Pa.C.V.F.Wb",
+    "str J5.N5...Wb5",
+    "latex km/hr",
+    "latex kg.m2/s2",
+    "latex W/m2.K",
+    "latex N.m.kg/J",
+    "latex m*kg/s**2",
+    "descriptive km/hr",
+    "descriptive kg.m2/s2",
+    "descriptive W/m2.K",
+    "descriptive N.m.kg/J",
+    "descriptive m*kg/s**2",
+    "as_unit m -> km",
+    "as_unit -> J",
+    "as_unit -> m/s",
+    "as_unit -> W/cm2.K",
+    "as_number W/cm2.K",
+    "as_base_units",
 ]
+
+# The value each text row prints, for the row of str(float) beside it.
+TEXT_VALUES = {
+    "str(q)": 5.0,
+    "str 1.5 m": 1.5,
+    "str km/hr": 3.0,
+    "str kg.m2/s2": 3.0,
+    "str W/m2.K": 2.0,
+    "str N.m.kg/J": 3.0,
+    "str m*kg/s**2": 3.0,
+    "str J.N.W.Pa.C.V.F.Wb": 3.0,
+    "str J5.N5...Wb5": 3.0,
+    "latex km/hr": 3.0,
+    "latex kg.m2/s2": 3.0,
+    "latex W/m2.K": 2.0,
+    "latex N.m.kg/J": 3.0,
+    "latex m*kg/s**2": 3.0,
+    "descriptive km/hr": 3.0,
+    "descriptive kg.m2/s2": 3.0,
+    "descriptive W/m2.K": 2.0,
+    "descriptive N.m.kg/J": 3.0,
+    "descriptive m*kg/s**2": 3.0,
+}
+
+
+# Each library's spelling of the compound units: tolvat, pint, astropy, unyt.
+UNITS = {
+    "kmh": ("km/hr", "km/hr", "km/h", "km/hr"),
+    "kgm2s2": ("kg.m2/s2", "kg*m**2/s**2", "kg m2 / s2", "kg*m**2/s**2"),
+    "wm2k": ("W/m2.K", "W/m**2/K", "W/(m2 K)", "W/(m**2*K)"),
+    "nmkgj": ("N.m.kg/J", "N*m*kg/J", "N m kg / J", "N*m*kg/J"),
+    "eight": ("J.N.W.Pa.C.V.F.Wb", "J*N*W*Pa*C*V*F*Wb", "J N W Pa C V F Wb", "J*N*W*Pa*C*V*F*Wb"),
+    "eight5": ("J5.N5.W5.Pa5.C5.V5.F5.Wb5", "J**5*N**5*W**5*Pa**5*C**5*V**5*F**5*Wb**5",
+               "J5 N5 W5 Pa5 C5 V5 F5 Wb5", "J**5*N**5*W**5*Pa**5*C**5*V**5*F**5*Wb**5"),
+    "wcm2k": ("W/cm2.K", "W/cm**2/K", "W/(cm2 K)", "W/(cm**2*K)"),
+}
+VALUES = {"kmh": 3.0, "kgm2s2": 3.0, "wm2k": 2.0, "nmkgj": 3.0, "eight": 3.0, "eight5": 3.0}
+
+
+def compound(make, spelling):
+    """Quantities of the compound units (named as in UNITS) made by `make(value, unit text)`."""
+    return {key: make(VALUES[key], UNITS[key][spelling]) for key in VALUES}
+
+
+def text_statements(str_call, latex_call, descriptive_call):
+    """The text rows of one library: each *_call turns a quantity's name into a statement, or is
+    None where the library has no such call."""
+    rows = {"str 1.5 m": str_call("one")}
+    for row, key in (("km/hr", "kmh"), ("kg.m2/s2", "kgm2s2"), ("W/m2.K", "wm2k"), ("N.m.kg/J", "nmkgj"),
+                     ("m*kg/s**2", "product")):
+        rows["str " + row] = str_call(key)
+        rows["latex " + row] = latex_call(key) if latex_call else None
+        rows["descriptive " + row] = descriptive_call(key) if descriptive_call else None
+    rows["str J.N.W.Pa.C.V.F.Wb"] = str_call("eight")
+    rows["str J5.N5...Wb5"] = str_call("eight5")
+    return rows
+
+
+def conversion_statements(to_unit, to_number, to_base, spelling):
+    """The conversion rows of one library: `to_unit` and `to_number` are the method names taking
+    a unit text, `to_base` the expression that converts into base units (None where missing)."""
+    target = UNITS["wcm2k"][spelling]
+    return {
+        "as_unit m -> km": f'one.{to_unit}("km")',
+        "as_unit -> J": f'kgm2s2.{to_unit}("J")',
+        "as_unit -> m/s": f'kmh.{to_unit}("m/s")',
+        "as_unit -> W/cm2.K": f'wm2k.{to_unit}("{target}")',
+        "as_number W/cm2.K": f'wm2k.{to_number}("{target}")' if to_number else None,
+        "as_base_units": f"kgm2s2.{to_base}" if to_base else None,
+    }
 
 
 def setups(library):
@@ -37,7 +133,10 @@ def setups(library):
             da, db = LogTolvat.unit("dB") * 10, LogTolvat.unit("dB") * 3
         except TypeError:  # an older build without LogTolvat operators
             da = db = None
-        return dict(locals()), {
+        one = U("m") * 1.5
+        product = U("m") * U("kg") / U("s") ** 2 * 3.0
+        namespace = {**locals(), **compound(lambda v, t: U(t) * v, 0)}
+        return namespace, {
             "unit('km/hr')": 'U("km/hr")',
             "a + b (same unit)": 'a + b',
             "1 m + 1 km": 'm + km',
@@ -50,6 +149,8 @@ def setups(library):
             "constant('c')": 'Tolvat.constant("c")',
             "simplify m.km": 'mkm.simplify()',
             "log a + b (dB)": "da + db" if da is not None else None,
+            **text_statements(lambda k: f"str({k})", lambda k: f"{k}.latex()", lambda k: f"{k}.descriptive()"),
+            **conversion_statements("as_unit", "as_number", "as_base_units()", 0),
         }
     if library == "decimal":
         from decimal import Decimal
@@ -69,6 +170,10 @@ def setups(library):
             "simplify m.km": 'a * b',
             "log a + b (dB)": 'a + b',
         }
+    if library == "float":
+        # str() of a float of the same value as each text row prints: the yardstick of the text forms.
+        namespace = {f"x{i}": value for i, value in enumerate(TEXT_VALUES.values())}
+        return namespace, {row: f"str(x{i})" for i, row in enumerate(TEXT_VALUES)}
     if library == "pint":
         import pint
 
@@ -78,7 +183,10 @@ def setups(library):
         q = 36.0 * ureg("km/hr")
         mkm = 1.0 * ureg.meter * ureg.kilometer
         da, db = ureg.Quantity(10, "dB"), ureg.Quantity(3, "dB")
-        return dict(locals()), {
+        one = 1.5 * ureg.meter
+        product = ureg.meter * ureg.kilogram / ureg.second**2 * 3.0
+        namespace = {**locals(), **compound(lambda v, t: v * ureg(t).units, 1)}
+        return namespace, {
             "unit('km/hr')": 'ureg("km/hr")',
             "a + b (same unit)": 'a + b',
             "1 m + 1 km": 'm + km',
@@ -91,6 +199,10 @@ def setups(library):
             "constant('c')": '1.0 * ureg.speed_of_light',
             "simplify m.km": 'mkm.to_reduced_units()',
             "log a + b (dB)": 'da.to("dimensionless") * db.to("dimensionless")',
+            # pint's own str() writes long names; its short-symbol LaTeX is the "~L" format.
+            **text_statements(lambda k: f"str({k})", lambda k: f'format({k}, "~L")', lambda k: f"str({k})"),
+            **conversion_statements("to", None, "to_base_units()", 1),
+            "as_number W/cm2.K": f'wm2k.m_as("{UNITS["wcm2k"][1]}")',
         }
     if library == "astropy":
         import astropy.constants as const
@@ -102,7 +214,10 @@ def setups(library):
         mkm = 1.0 * u.m * u.km
         decibel = u.dB(u.dimensionless_unscaled)
         da, db = 10 * decibel, 3 * decibel
-        return dict(locals()), {
+        one = 1.5 * u.m
+        product = u.m * u.kg / u.s**2 * 3.0
+        namespace = {**locals(), **compound(lambda v, t: v * u.Unit(t), 2)}
+        return namespace, {
             "unit('km/hr')": 'u.Unit("km/h")',
             "a + b (same unit)": 'a + b',
             "1 m + 1 km": 'm + km',
@@ -115,6 +230,8 @@ def setups(library):
             "constant('c')": 'const.c * 1.0',
             "simplify m.km": 'mkm.decompose()',
             "log a + b (dB)": 'da + db',
+            **text_statements(lambda k: f"str({k})", lambda k: f'{k}.to_string(format="latex")', None),
+            **conversion_statements("to", "to_value", "decompose()", 2),
         }
     if library == "unyt":
         import unyt
@@ -123,7 +240,10 @@ def setups(library):
         m, km = 1.0 * unyt.m, 1.0 * unyt.km
         q = unyt.unyt_quantity(36.0, "km/hr")
         mkm = 1.0 * unyt.m * unyt.km
-        return dict(locals()), {
+        one = 1.5 * unyt.m
+        product = unyt.m * unyt.kg / unyt.s**2 * 3.0
+        namespace = {**locals(), **compound(lambda v, t: unyt.unyt_quantity(v, t), 3)}
+        return namespace, {
             "unit('km/hr')": 'unyt.Unit("km/hr")',
             "a + b (same unit)": 'a + b',
             "1 m + 1 km": 'm + km',
@@ -135,6 +255,8 @@ def setups(library):
             "q < r": 'a < b',
             "constant('c')": 'unyt.physical_constants.c * 1.0',
             "simplify m.km": 'mkm.simplify()',
+            **text_statements(lambda k: f"str({k})", None, None),
+            **conversion_statements("to", "to_value", "in_base()", 3),
         }
     raise SystemExit(f"unknown library {library}")
 

@@ -9,7 +9,11 @@ there). pint, astropy and unyt run in virtual environments that have them: --pee
 (default .venv-bench/bin/python, created on first use from this interpreter) is the reference,
 and every other --python gets one of its own, .venv-bench-<version> (created on first use), so
 that each interpreter's table also compares like with like. Prints nanoseconds per call and the
-ratios the project aims at: within 3x of Decimal, and 50x faster than the fastest peer.
+ratios the project aims at: within 3x of Decimal, 50x faster than the fastest peer, and for the
+text forms within 2x of str() of a float of the same value (the "float" column).
+
+With --cold every tolvat row is also timed with the display memo switched off
+(TOLVAT_MEMO=0), which is what each call costs before its unit has been seen.
 """
 
 import argparse
@@ -43,7 +47,11 @@ def ensure_peers(path, base_python=sys.executable):
 
 
 def measure_once(python, library):
-    out = subprocess.run([python, OPS, library], capture_output=True, text=True)
+    env = dict(os.environ)
+    if library == "tolvat-cold":
+        library = "tolvat"
+        env["TOLVAT_MEMO"] = "0"
+    out = subprocess.run([python, OPS, library], capture_output=True, text=True, env=env)
     if out.returncode != 0:
         return {"library": library, "error": out.stderr.strip().splitlines()[-1:]}
     return json.loads(out.stdout.strip().splitlines()[-1])
@@ -77,6 +85,7 @@ def main():
     parser.add_argument("--python", action="append", default=None)
     parser.add_argument("--peers-python", default=os.path.join(ROOT, ".venv-bench", "bin", "python"))
     parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--cold", action="store_true", help="also time tolvat with its memo off")
     args = parser.parse_args()
     pythons = args.python or [sys.executable]
     reference = ensure_peers(args.peers_python)
@@ -92,7 +101,8 @@ def main():
             peers_for[python] = ensure_peers(own, python)
     peer_pythons = [reference] + [p for p in dict.fromkeys(peers_for.values()) if p != reference]
     peer_jobs = [(p, lib) for p in peer_pythons for lib in ("pint", "astropy", "unyt")]
-    own_jobs = [(python, lib) for python in pythons for lib in ("tolvat", "decimal")]
+    own_libs = ("tolvat", "tolvat-cold", "decimal", "float") if args.cold else ("tolvat", "decimal", "float")
+    own_jobs = [(python, lib) for python in pythons for lib in own_libs]
     timed = measure_all(peer_jobs + own_jobs, args.rounds)
 
     def fastest_peer(peers_python, name):
@@ -106,8 +116,12 @@ def main():
         cross = peers_python != reference
         ours = timed[(python, "tolvat")]
         dec = timed[(python, "decimal")]
+        flt = timed[(python, "float")]
+        cold = timed.get((python, "tolvat-cold"), {})
         print(f"\nPython {version}: nanoseconds per call (peers on {peers_python})")
-        header = f"{'operation':22} {'tolvat':>10} {'Decimal':>10} {'pint':>10} {'astropy':>10} {'unyt':>10} {'vs Dec':>7} {'vs peer':>8}"
+        header = f"{'operation':22} {'tolvat':>10} {'Decimal':>10} {'pint':>10} {'astropy':>10} {'unyt':>10} {'vs Dec':>7} {'vs peer':>8} {'float':>7} {'vs flt':>6}"
+        if cold:
+            header += f" {'memo off':>9} {'vs peer':>8}"
         if cross:
             header += f" {'vs ' + reference_tag:>12}"
         print(header)
@@ -118,6 +132,11 @@ def main():
             vs_dec = f"{ns / d:6.2f}x" if ns and d else "      -"
             vs_peer = f"{fastest / ns:7.1f}x" if ns and fastest else "       -"
             line = f"{name:22} {fmt(ns)} {fmt(d)} {fmt(p[0])} {fmt(p[1])} {fmt(p[2])} {vs_dec} {vs_peer}"
+            f = flt.get("rows", {}).get(name)
+            line += f" {f:7.0f} {ns / f:5.2f}x" if ns and f else f" {'-':>7} {'-':>6}"
+            if cold:
+                c = cold.get("rows", {}).get(name)
+                line += f" {fmt(c)[1:]} " + (f"{fastest / c:7.1f}x" if c and fastest else f"{'-':>8}")
             if cross:
                 # The same row against the reference interpreter's peers, a stricter comparison
                 # where the reference runs the peers faster.

@@ -66,6 +66,45 @@ void append_exponent(std::string& out, int exponent) {
     out.append(text, r.ptr);
 }
 
+// Values written with at most eight decimals (1.5, 0.25, 9.80665), the commonest after whole
+// numbers, without the general shortest-digits search. For k decimals the candidate is the
+// integer t nearest to magnitude * 10^k; t / 10^k, both exact doubles, is correctly rounded by
+// the division, so it reads back as the value exactly when the division gives the value. The
+// first k that reads back is the fewest decimals, so the shortest digits; and below 2^50 the
+// scaled value is within a quarter of t, so no other integer could read back. Appends and
+// returns true when such a k exists; otherwise false, having appended nothing.
+template <typename Out>
+bool append_few_decimals(Out& out, double magnitude) {
+    static constexpr double kPowers[] = {1.0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+    static constexpr int kMost = 8;
+    // magnitude * 10^8 stays below 10^15 < 2^50.
+    if (!(magnitude >= 1e-8 && magnitude < 1e7)) return false;
+    // A value with at most eight decimals is, scaled by 10^8, within a few units in the last
+    // place of a whole number; most other values are far from one, and are sent on at once.
+    const double scaled = magnitude * kPowers[kMost];
+    const double off = scaled - static_cast<double>(static_cast<std::uint64_t>(scaled + 0.5));
+    if (!(std::fabs(off) <= scaled * 0x1p-48)) return false;
+    for (int k = 1; k <= kMost; ++k) {
+        const std::uint64_t t = static_cast<std::uint64_t>(magnitude * kPowers[k] + 0.5);
+        if (!(static_cast<double>(t) / kPowers[k] == magnitude)) continue;
+        char digits[20];
+        const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, t);
+        const auto count = static_cast<std::size_t>(r.ptr - digits);
+        const auto decimals = static_cast<std::size_t>(k);
+        if (count > decimals) {
+            out.append(std::string_view(digits, count - decimals));
+            out.push_back('.');
+            out.append(std::string_view(digits + count - decimals, decimals));
+        } else {
+            out.append(std::string_view("0."));
+            out.append(decimals - count, '0');
+            out.append(std::string_view(digits, count));
+        }
+        return true;
+    }
+    return false;
+}
+
 template <typename Out>
 void append_number_to(Out& out, double value) {
     if (append_special(out, value)) return;
@@ -79,6 +118,7 @@ void append_number_to(Out& out, double value) {
         out.append(text, r.ptr);
         return;
     }
+    if (append_few_decimals(out, magnitude)) return;
     const Digits d = shortest_digits(magnitude);
     const std::string_view digits = d.view();
     const long count = static_cast<long>(digits.size());
@@ -136,6 +176,18 @@ std::size_t number_text_into(char* out, std::size_t room, double value) noexcept
     FixedText text(out, room);
     append_number_to(text, value);
     return text.size();
+}
+
+void append_number_text(TextBuffer& out, double value) {
+    // Nearly every number fits the room in place; the rest (long runs of zeros) go the long way.
+    constexpr std::size_t kRoom = 32;
+    if (char* room = out.reserve_local(kRoom)) {
+        if (const std::size_t written = number_text_into(room, kRoom, value)) {
+            out.commit(written);
+            return;
+        }
+    }
+    append_number_text(out.text(), value);
 }
 
 std::string number_text(double value) {

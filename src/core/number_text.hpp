@@ -5,12 +5,14 @@
 #include <string>
 
 #include "base_exponents.hpp"
+#include "text_buffer.hpp"
 
 namespace tolvat {
 
 // Shortest round-trip digits in positional notation: no exponent, no decimal point for whole
 // numbers, "-0" for negative zero, "NaN", "inf", "-inf".
 void append_number_text(std::string& out, double value);
+void append_number_text(TextBuffer& out, double value);
 // The same text written into out[0, room): its length, or 0 when it does not fit.
 std::size_t number_text_into(char* out, std::size_t room, double value) noexcept;
 std::string number_text(double value);

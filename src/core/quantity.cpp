@@ -71,4 +71,12 @@ Expected<bool> simple_simplify_in_place(Quantity& quantity) {
     return simple_simplify_keeps(quantity.unit);
 }
 
+Status simple_simplify_in_place(Quantity& quantity, bool& units_simple) {
+    if (units_simple) return Done{};
+    Expected<bool> simple = simple_simplify_in_place(quantity);
+    if (!simple) return std::move(simple).error();
+    units_simple = *simple;
+    return Done{};
+}
+
 }  // namespace tolvat

@@ -34,5 +34,8 @@ Expected<Quantity> simple_simplify(Quantity&& r);
 // failure the quantity is unchanged. Tells whether the units are now their own simple
 // simplification (so that doing it again would change nothing until the units change).
 Expected<bool> simple_simplify_in_place(Quantity& quantity);
+// The same, done at most once until the units change: `units_simple` remembers whether they are
+// their own simple simplification, and is kept up to date.
+Status simple_simplify_in_place(Quantity& quantity, bool& units_simple);
 
 }  // namespace tolvat

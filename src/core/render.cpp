@@ -28,45 +28,7 @@ constexpr Style kLatex{false, "^", "~", "\\mathrm{", "}", "\\mathrm{\\frac{", "}
 
 // Factor texts are written one after another into a buffer that lives on the stack unless the
 // collection is unusually long; each factor is then a slice of it.
-class FactorBuffer {
-public:
-    FactorBuffer() = default;
-    FactorBuffer(const FactorBuffer&) = delete;
-    FactorBuffer& operator=(const FactorBuffer&) = delete;
-
-    std::size_t size() const noexcept { return on_heap_ ? heap_.size() : used_; }
-    const char* data() const noexcept { return on_heap_ ? heap_.data() : local_; }
-
-    // Appends through a std::string (used for number texts), moving to the heap when needed.
-    std::string& text() {
-        if (!on_heap_) {
-            heap_.assign(local_, used_);
-            on_heap_ = true;
-        }
-        return heap_;
-    }
-    void append(std::string_view piece) {
-        if (piece.empty()) return;
-        if (!on_heap_ && used_ + piece.size() <= sizeof local_) {
-            std::memcpy(local_ + used_, piece.data(), piece.size());
-            used_ += piece.size();
-            return;
-        }
-        text().append(piece);
-    }
-    void append_number(double value) {
-        // Powers are nearly always a few characters, which fit in the string's inline storage.
-        std::string digits;
-        append_number_text(digits, value);
-        append(digits);
-    }
-
-private:
-    char local_[240];
-    std::size_t used_ = 0;
-    bool on_heap_ = false;
-    std::string heap_;
-};
+using FactorBuffer = TextBuffer;
 
 struct Slice {
     std::uint32_t begin;
@@ -77,9 +39,6 @@ using SliceList = SmallVector<Slice, 8>;
 
 // The text of one factor: unit text, then the marker and the power unless the power is one.
 // Written into the factor buffer or straight into the output.
-void append_number_to(FactorBuffer& out, double value) { out.append_number(value); }
-void append_number_to(std::string& out, double value) { append_number_text(out, value); }
-
 template <typename Out>
 void append_factor(Out& out, const SingleUnit& unit, double magnitude, const Style& style) {
     const ComposedText text = style.use_name ? unit.name() : unit.symbol();
@@ -87,7 +46,7 @@ void append_factor(Out& out, const SingleUnit& unit, double magnitude, const Sty
     out.append(text.tail);
     if (magnitude != 1.0) {
         out.append(style.marker);
-        append_number_to(out, magnitude);
+        append_number_text(out, magnitude);
     }
 }
 
@@ -120,14 +79,19 @@ std::size_t joined_size(const SliceList& list, const Style& style) {
     return total;
 }
 
-void append_joined(std::string& out, const SliceList& list, const char* base, const Style& style) {
+void reserve_for(std::string& out, std::size_t more) { out.reserve(out.size() + more); }
+void reserve_for(TextBuffer&, std::size_t) noexcept {}
+
+template <typename Out>
+void append_joined(Out& out, const SliceList& list, const char* base, const Style& style) {
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (i != 0) out.append(style.separator);
-        out.append(base + list[i].begin, list[i].size);
+        out.append(std::string_view(base + list[i].begin, list[i].size));
     }
 }
 
-void render_into(std::string& out, const UnitCollection& collection, const Style& style) {
+template <typename Out>
+void render_into(Out& out, const UnitCollection& collection, const Style& style) {
     const UnitEntries& units = collection.units();
     // A single unit, the commonest collection of all: nothing to sort, no factor buffer.
     if (units.size() == 1 && units[0].power > 0.0) {
@@ -152,7 +116,7 @@ void render_into(std::string& out, const UnitCollection& collection, const Style
     sort_factors(denominator, base);
 
     if (denominator.empty()) {
-        out.reserve(out.size() + style.open.size() + joined_size(numerator, style) + style.close.size());
+        reserve_for(out, style.open.size() + joined_size(numerator, style) + style.close.size());
         out.append(style.open);
         append_joined(out, numerator, base, style);
         out.append(style.close);
@@ -160,8 +124,8 @@ void render_into(std::string& out, const UnitCollection& collection, const Style
     }
     const std::string_view one = "1";
     const std::size_t n_size = numerator.empty() ? one.size() : joined_size(numerator, style);
-    out.reserve(out.size() + style.open_fraction.size() + n_size + style.middle.size() +
-                joined_size(denominator, style) + style.close_fraction.size());
+    reserve_for(out, style.open_fraction.size() + n_size + style.middle.size() + joined_size(denominator, style) +
+                         style.close_fraction.size());
     out.append(style.open_fraction);
     if (numerator.empty()) {
         out.append(one);
@@ -197,6 +161,10 @@ std::string as_latex(const UnitCollection& collection) { return render(collectio
 std::string as_descriptive_string(const UnitCollection& collection) { return render(collection, kDescriptive); }
 
 void append_unit_text(std::string& out, const UnitCollection& collection, UnitText form) {
+    render_into(out, collection, style_of(form));
+}
+
+void append_unit_text(TextBuffer& out, const UnitCollection& collection, UnitText form) {
     render_into(out, collection, style_of(form));
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "text_buffer.hpp"
 #include "unit_collection.hpp"
 
 namespace tolvat {
@@ -18,6 +19,7 @@ std::string as_descriptive_string(const UnitCollection& collection);  // [kilogr
 // Appends one of the three forms above to `out`.
 enum class UnitText { Plain, Latex, Descriptive };
 void append_unit_text(std::string& out, const UnitCollection& collection, UnitText form);
+void append_unit_text(TextBuffer& out, const UnitCollection& collection, UnitText form);
 
 // The text of a collection that is one unit at power one, in four pieces to be joined (opening,
 // the two halves of the unit's text, closing); nothing for any other collection. The pieces live

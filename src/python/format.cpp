@@ -1,13 +1,14 @@
 #include "format.hpp"
 
+#include <cstddef>
 #include <new>
 #include <string>
-#include <utility>
+#include <string_view>
 
-#include "../core/render.hpp"
-#include "../core/simplify.hpp"
+#include "../core/display.hpp"
 #include "errors.hpp"
 #include "objects.hpp"
+#include "python_text.hpp"
 
 namespace tolvat::py {
 namespace {
@@ -20,22 +21,27 @@ bool check_spec(PyObject* format_spec) noexcept {
     return false;
 }
 
-// format(value, spec) as Python formats a float, then `unit_text` appended. The unit text
-// already starts with its separating space.
-PyObject* join(double value, PyObject* format_spec, const std::string& unit_text) noexcept {
+// format(value, spec) as Python formats a float, joined with the unit text as a text form joins
+// its number.
+PyObject* join(double value, PyObject* format_spec, const TextPieces& unit_text) noexcept {
     PyObject* number = PyFloat_FromDouble(value);
     if (number == nullptr) return nullptr;
     PyObject* formatted = PyObject_Format(number, format_spec);
     Py_DECREF(number);
     if (formatted == nullptr) return nullptr;
-    PyObject* unit = PyUnicode_DecodeUTF8(unit_text.data(), static_cast<Py_ssize_t>(unit_text.size()), "replace");
-    if (unit == nullptr) {
-        Py_DECREF(formatted);
-        return nullptr;
+    Py_ssize_t size = 0;
+    const char* digits = PyUnicode_AsUTF8AndSize(formatted, &size);
+    PyObject* text = nullptr;
+    if (digits != nullptr) {
+        try {
+            TextBuffer out;
+            join_quantity_text(out, std::string_view(digits, static_cast<std::size_t>(size)), UnitText::Plain, unit_text);
+            text = python_text(out.view());
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+        }
     }
-    PyObject* text = PyUnicode_Concat(formatted, unit);
     Py_DECREF(formatted);
-    Py_DECREF(unit);
     return text;
 }
 
@@ -47,30 +53,21 @@ PyObject* tolvat_format(PyObject* self, PyObject* format_spec) noexcept {
     double value;
     std::string unit_text;
     try {
-        // What str() does, up to the number text: simplify in place, then convert a copy into
-        // the fully simplified units. Access is released before Python formats the number.
+        // What str() shows: the object simplified in place, the value in a fully simplified copy
+        // of its units. Access is released (and the unit text kept) before Python formats the
+        // number.
         TolvatObject* object = as_tolvat(self);
         ExclusiveAccess access(object->access);
         if (!access.ok()) return raise_already_borrowed();
-        Status simplified = simple_simplify_in_place(object);
-        if (!simplified) return raise_error(simplified.error());
-        Quantity& quantity = object->quantity;
-        if (quantity.unit.size() <= 1) {
-            // Already fully simplified, and converting into the same units keeps the value.
-            value = quantity.value;
-            unit_text = ' ' + as_string(quantity.unit);
-        } else {
-            Expected<UnitCollection> full = simplify(quantity.unit);
-            if (!full) return raise_error(full.error());
-            Expected<Quantity> shown = as_unit_internal(quantity, std::move(*full));
-            if (!shown) return raise_error(shown.error());
-            value = shown->value;
-            unit_text = ' ' + as_string(shown->unit);
-        }
+        DisplayedQuantity shown;
+        Status made = display_quantity(object->quantity, object->units_simple, UnitText::Plain, shown);
+        if (!made) return raise_error(made.error());
+        value = shown.value();
+        for (std::size_t i = 0; i < shown.unit_text().count; ++i) unit_text += shown.unit_text().pieces[i];
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
-    return join(value, format_spec, unit_text);
+    return join(value, format_spec, TextPieces{{unit_text}, 1});
 }
 
 PyObject* log_tolvat_format(PyObject* self, PyObject* format_spec) noexcept {
@@ -83,16 +80,7 @@ PyObject* log_tolvat_format(PyObject* self, PyObject* format_spec) noexcept {
         if (!access.ok()) return raise_already_mutably_borrowed();
         quantity = object->quantity;
     }
-    try {
-        std::string unit_text;
-        unit_text.reserve(quantity.unit->symbol.size() + 3);
-        unit_text += " [";
-        unit_text += quantity.unit->symbol;
-        unit_text += ']';
-        return join(quantity.value, format_spec, unit_text);
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
+    return join(quantity.value, format_spec, log_unit_text(quantity.unit->symbol));
 }
 
 }  // namespace tolvat::py

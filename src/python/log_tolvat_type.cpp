@@ -15,8 +15,8 @@
 #include <string>
 #include <utility>
 
+#include "../core/display.hpp"
 #include "../core/log_catalogue.hpp"
-#include "../core/number_text.hpp"
 #include "../core/rounding.hpp"
 #include "arguments.hpp"
 #include "coerce.hpp"
@@ -24,6 +24,7 @@
 #include "float_round.hpp"
 #include "format.hpp"
 #include "objects.hpp"
+#include "python_text.hpp"
 
 namespace tolvat::py {
 
@@ -267,13 +268,9 @@ PyObject* log_tolvat_str(PyObject* self) noexcept {
     const std::optional<LogQuantity> x = read_self(self);
     if (!x) return nullptr;
     try {
-        std::string text;
-        text.reserve(40);
-        append_number_text(text, x->value);
-        text += " [";
-        text += x->unit->symbol;
-        text += ']';
-        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+        TextBuffer text;
+        join_quantity_text(text, x->value, UnitText::Plain, log_unit_text(x->unit->symbol));
+        return python_text(text.view());
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }

@@ -36,11 +36,7 @@ struct TolvatObject {
 // The in-place simple simplification of an object held exclusively, done at most once until its
 // units change. On failure the object is unchanged and the error is returned.
 inline Status simple_simplify_in_place(TolvatObject* object) {
-    if (object->units_simple) return Done{};
-    Expected<bool> simple = simple_simplify_in_place(object->quantity);
-    if (!simple) return std::move(simple).error();
-    object->units_simple = *simple;
-    return Done{};
+    return simple_simplify_in_place(object->quantity, object->units_simple);
 }
 
 struct LogTolvatObject {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -58,6 +59,46 @@ TEST(NumberText, WritesIntoAFixedBufferOnlyWhenItFits) {
     EXPECT_EQ(number_text_into(out, sizeof out, 5e-324), 0u);
     EXPECT_EQ(number_text_into(out, 2, -12.0), 0u);
     EXPECT_EQ(number_text_into(out, 3, -12.0), 3u);
+}
+
+// The library's own shortest positional form is an independent source of the same text for values
+// below 2^53 (above, it writes every digit of the exact value, where ours pads the shortest digits
+// with zeros). Short decimals of every length up to ten places (the few-decimals way and the values
+// just past it), their neighbours one unit in the last place away, and spread bit patterns.
+TEST(NumberText, MatchesTheLibrarysShortestFixedForm) {
+    auto reference = [](double v) {
+        char text[400];
+        const std::to_chars_result r = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed);
+        return std::string(text, r.ptr);
+    };
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    std::size_t checked = 0;
+    auto check = [&](double v) {
+        ASSERT_EQ(number_text(v), reference(v)) << std::bit_cast<std::uint64_t>(v);
+        ++checked;
+    };
+    for (int k = 0; k <= 10; ++k) {
+        for (int i = 0; i < 4000; ++i) {
+            const double t = static_cast<double>(next() % 100000000000ull >> (i % 40));
+            const double v = (i % 2 ? -t : t) / std::pow(10.0, k);
+            if (!(std::fabs(v) < 0x1p52)) continue;
+            check(v);
+            check(std::nextafter(v, kInf));
+            check(std::nextafter(v, -kInf));
+        }
+    }
+    for (int i = 0; i < 20000; ++i) {
+        const double v = std::bit_cast<double>(next());
+        if (std::fabs(v) < 0x1p53) check(v);
+    }
+    for (double v : {1e-8, 1e7, 9999999.99999999, 1.00000001e-8, 0.99999999, 1e7 - 0.5, 0.5e-8}) check(v);
+    EXPECT_GT(checked, 100000u);
 }
 
 // Expected texts come from Python's repr digits rewritten positionally by

@@ -6,7 +6,12 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
+#include "core/catalogue.hpp"
+#include "core/single_unit.hpp"
 #include "core/unit_collection.hpp"
 
 namespace tolvat {
@@ -103,6 +108,48 @@ TEST(Render, ManyFactorsAndLongTexts) {
     std::ostringstream out;
     out << c;
     EXPECT_EQ(out.str(), plain);
+}
+
+// A single unit takes short ways (its pieces handed out as they are, or written without the factor
+// lists); an entry at power zero is left out of the text but sends the same unit the general way.
+// Every table unit, bare and with a few prefixes, at a few powers, in all three forms.
+TEST(Render, SingleUnitShortWaysMatchTheGeneralText) {
+    const SingleUnit padding = SingleUnit::create_from_unit_def_static(unit_table()[0]);
+    std::vector<SingleUnit> units;
+    for (const UnitDef& row : unit_table()) {
+        units.push_back(SingleUnit::create_from_unit_def_static(row));
+        for (std::size_t p : {std::size_t{0}, std::size_t{9}, kPrefixCount - 1}) {
+            units.push_back(SingleUnit::create_from_unit_def_static(row, &prefix_table()[p]));
+        }
+    }
+    units.push_back(SingleUnit::custom("thing", "µth", 3.0, BaseExponents{0, 0, 0, 0, 0, 1, 0, 0}));
+    std::size_t compared = 0;
+    for (const SingleUnit& unit : units) {
+        if (unit == padding) continue;
+        for (double power : {1.0, 2.0, 0.5, -1.0, 1e-7}) {
+            UnitEntries alone;
+            alone.emplace_back(UnitEntry{unit, power});
+            UnitEntries padded = alone;
+            padded.emplace_back(UnitEntry{padding, 0.0});
+            const UnitCollection one = UnitCollection::from_entries(std::move(alone));
+            const UnitCollection general = UnitCollection::from_entries(std::move(padded));
+            for (UnitText form : {UnitText::Plain, UnitText::Latex, UnitText::Descriptive}) {
+                std::string expected;
+                append_unit_text(expected, general, form);
+                std::string text;
+                append_unit_text(text, one, form);
+                EXPECT_EQ(text, expected);
+                const std::optional<LoneUnitText> lone = lone_unit_text(one, form);
+                EXPECT_EQ(lone.has_value(), power == 1.0);
+                if (!lone) continue;
+                std::string joined;
+                for (std::string_view piece : lone->pieces) joined += piece;
+                EXPECT_EQ(joined, expected);
+                ++compared;
+            }
+        }
+    }
+    EXPECT_GT(compared, 3 * kUnitCount);
 }
 
 TEST(Render, FormattingHookWritesPlainText) {
