@@ -40,7 +40,7 @@ scripts/check-wheel.sh "$PY"
 
 for python in "$PY" "$PYT"; do
   step "install into $python, type stubs (stubtest, mypy --strict)"
-  "$python" -m pip install -q --disable-pip-version-check pytest
+  "$python" -m pip install -q --disable-pip-version-check -r tests/requirements.txt
   "$python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps .
   scripts/check-typing.sh "$python"
   step "Python suite under $("$python" -c 'import sys; print(sys.version.split()[0], "free-threaded" if not getattr(sys, "_is_gil_enabled", lambda: True)() else "")')"

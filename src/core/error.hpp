@@ -40,12 +40,13 @@ struct Error {
     std::string message() const;
 };
 
-// Either a value or an Error. Deliberately tiny: has_value / value / error, and nothing throws.
-template <typename T>
+// Either a value or an error (an Error unless said otherwise). Deliberately tiny: has_value /
+// value / error, and nothing throws.
+template <typename T, typename E = Error>
 class [[nodiscard]] Expected {
 public:
     Expected(T value) : data_(std::in_place_index<0>, std::move(value)) {}
-    Expected(Error error) : data_(std::in_place_index<1>, std::move(error)) {}
+    Expected(E error) : data_(std::in_place_index<1>, std::move(error)) {}
 
     bool has_value() const noexcept { return data_.index() == 0; }
     explicit operator bool() const noexcept { return has_value(); }
@@ -58,12 +59,12 @@ public:
     T* operator->() noexcept { return &value(); }
     const T* operator->() const noexcept { return &value(); }
 
-    Error& error() & noexcept { return *std::get_if<1>(&data_); }
-    const Error& error() const& noexcept { return *std::get_if<1>(&data_); }
-    Error&& error() && noexcept { return std::move(*std::get_if<1>(&data_)); }
+    E& error() & noexcept { return *std::get_if<1>(&data_); }
+    const E& error() const& noexcept { return *std::get_if<1>(&data_); }
+    E&& error() && noexcept { return std::move(*std::get_if<1>(&data_)); }
 
 private:
-    std::variant<T, Error> data_;
+    std::variant<T, E> data_;
 };
 
 // Result of an operation that yields nothing on success.

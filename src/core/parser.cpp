@@ -4,11 +4,12 @@
 #include <string>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "unit_collection.hpp"
+#include "unit_text.hpp"
 
 namespace tolvat {
-namespace {
 
 // Decodes the code point starting at byte i; returns its length in bytes (1 for bad bytes).
 std::size_t decode_utf8(std::string_view text, std::size_t i, char32_t& cp) noexcept {
@@ -45,6 +46,8 @@ std::size_t decode_utf8(std::string_view text, std::size_t i, char32_t& cp) noex
     return 1;
 }
 
+namespace {
+
 // Unicode White_Space.
 bool is_white_space(char32_t cp) noexcept {
     return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
@@ -52,7 +55,9 @@ bool is_white_space(char32_t cp) noexcept {
            cp == 0x3000;
 }
 
-std::string_view trim(std::string_view text) noexcept {
+}  // namespace
+
+std::string_view trim_unit_text(std::string_view text) noexcept {
     std::size_t start = 0;
     while (start < text.size()) {
         char32_t cp;
@@ -77,7 +82,7 @@ std::string_view trim(std::string_view text) noexcept {
 // unit names hold no numeric characters, and a power can only be a decimal digit optionally
 // followed by other text, so a piece whose last numeric character is not an ASCII digit can
 // never produce a valid power and is treated as unparsable.
-bool split_power(std::string_view piece, std::string_view& name, double& power) noexcept {
+bool split_unit_power(std::string_view piece, std::string_view& name, double& power) noexcept {
     std::size_t last_digit = std::string_view::npos;
     for (std::size_t i = piece.size(); i-- > 0;) {
         if (piece[i] >= '0' && piece[i] <= '9') {
@@ -106,8 +111,14 @@ bool split_power(std::string_view piece, std::string_view& name, double& power) 
     return true;
 }
 
+namespace {
+
+// Applies the pieces of one side of the expression. Tells whether a piece that holds a name was
+// dropped (a name that resolves to no unit, or a power text that does not parse; an empty piece,
+// "1" and a bare number hold none), and appends each such piece to `dropped` when it is given.
 template <bool kDivide>
-void apply_terms(std::string_view side, UnitCollection& result) {
+bool apply_terms(std::string_view side, UnitCollection& result, std::vector<std::string_view>* dropped) {
+    bool dropped_a_name = false;
     std::size_t start = 0;
     while (start <= side.size()) {
         std::size_t dot = side.find('.', start);
@@ -117,9 +128,16 @@ void apply_terms(std::string_view side, UnitCollection& result) {
         if (piece.empty() || piece == "1") continue;
         std::string_view name;
         double power;
-        if (!split_power(piece, name, power)) continue;
-        std::optional<SingleUnit> unit = search_for_unit_name(name);
-        if (!unit) continue;
+        const bool split = split_unit_power(piece, name, power);
+        std::optional<SingleUnit> unit;
+        if (split) unit = search_for_unit_name(name);
+        if (!unit) {
+            if (!split || !name.empty()) {
+                dropped_a_name = true;
+                if (dropped != nullptr) dropped->push_back(piece);
+            }
+            continue;
+        }
         UnitCollection term = UnitCollection::pow(UnitCollection::coerce_unit_to_collection(std::move(*unit)), power);
         if constexpr (kDivide) {
             result = std::move(result) / term;
@@ -127,6 +145,7 @@ void apply_terms(std::string_view side, UnitCollection& result) {
             result = std::move(result) * term;
         }
     }
+    return dropped_a_name;
 }
 
 // Programs parse the same few expressions over and over ("m/s", "km"), so each thread keeps the
@@ -136,25 +155,29 @@ class ParseCache {
 public:
     static constexpr std::size_t kMaxKey = 48;
 
-    const std::optional<UnitCollection>* find(std::string_view text) const noexcept {
+    struct Slot {
+        std::string key;
+        std::optional<UnitCollection> result;
+        bool dropped_a_name = false;  // so that a hit tells it as the parse did
+        bool used = false;
+    };
+
+    // The slot holding `text`, or nullptr.
+    const Slot* find(std::string_view text) const noexcept {
         const Slot& slot = slots_[index(text)];
-        if (slot.used && slot.key == text) return &slot.result;
-        return nullptr;
+        return slot.used && slot.key == text ? &slot : nullptr;
     }
-    void store(std::string_view text, const std::optional<UnitCollection>& result) {
+    void store(std::string_view text, const std::optional<UnitCollection>& result, bool dropped_a_name) {
         Slot& slot = slots_[index(text)];
         slot.key.assign(text);
         slot.result = result;
+        slot.dropped_a_name = dropped_a_name;
         slot.used = true;
     }
 
 private:
     static constexpr std::size_t kSlots = 64;
-    struct Slot {
-        std::string key;
-        std::optional<UnitCollection> result;
-        bool used = false;
-    };
+
     static std::size_t index(std::string_view text) noexcept {
         std::uint64_t h = 1469598103934665603ull;
         for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
@@ -163,27 +186,49 @@ private:
     std::array<Slot, kSlots> slots_;
 };
 
-std::optional<UnitCollection> parse_unit_expression(std::string_view text);
+std::optional<UnitCollection> parse_unit_expression(std::string_view text, bool& dropped_a_name);
 
 }  // namespace
 
 std::optional<UnitCollection> UnitCollection::from_unit_name(std::string_view text) {
-    if (text.size() > ParseCache::kMaxKey) return parse_unit_expression(text);
+    bool dropped_a_name;
+    return from_unit_name(text, dropped_a_name);
+}
+
+std::optional<UnitCollection> UnitCollection::from_unit_name(std::string_view text, bool& dropped_a_name) {
+    if (text.size() > ParseCache::kMaxKey) return parse_unit_expression(text, dropped_a_name);
     thread_local ParseCache cache;
-    if (const std::optional<UnitCollection>* hit = cache.find(text)) return *hit;
-    std::optional<UnitCollection> result = parse_unit_expression(text);
-    cache.store(text, result);
+    if (const ParseCache::Slot* hit = cache.find(text)) {
+        dropped_a_name = hit->dropped_a_name;
+        return hit->result;
+    }
+    std::optional<UnitCollection> result = parse_unit_expression(text, dropped_a_name);
+    cache.store(text, result, dropped_a_name);
     return result;
+}
+
+void dropped_unit_pieces(std::string_view text, std::vector<std::string_view>& out) {
+    if (search_for_unit_name(text)) return;
+    // Every side, even of a text with more than one '/', which the parser refuses whole.
+    std::string_view rest = trim_unit_text(text);
+    UnitCollection ignored;
+    while (true) {
+        const std::size_t slash = rest.find('/');
+        apply_terms<false>(rest.substr(0, slash), ignored, &out);
+        if (slash == std::string_view::npos) break;
+        rest = rest.substr(slash + 1);
+    }
 }
 
 namespace {
 
-std::optional<UnitCollection> parse_unit_expression(std::string_view text) {
+std::optional<UnitCollection> parse_unit_expression(std::string_view text, bool& dropped_a_name) {
     using tolvat::UnitCollection;
+    dropped_a_name = false;
     if (std::optional<SingleUnit> whole = search_for_unit_name(text)) {
         return UnitCollection::coerce_unit_to_collection(std::move(*whole));
     }
-    const std::string_view trimmed = trim(text);
+    const std::string_view trimmed = trim_unit_text(text);
     const std::size_t slash = trimmed.find('/');
     std::string_view numerator = trimmed;
     std::string_view denominator;
@@ -193,8 +238,8 @@ std::optional<UnitCollection> parse_unit_expression(std::string_view text) {
         denominator = trimmed.substr(slash + 1);
     }
     UnitCollection result;
-    apply_terms<false>(numerator, result);
-    apply_terms<true>(denominator, result);
+    dropped_a_name = apply_terms<false>(numerator, result, nullptr);
+    dropped_a_name |= apply_terms<true>(denominator, result, nullptr);
     if (result.empty()) return std::nullopt;
     return result;
 }

@@ -81,6 +81,11 @@ public:
     double multiplier_power(double p) const noexcept;
     const BaseExponents& exponents() const noexcept { return def_->exponents; }
 
+    bool is_custom() const noexcept { return def_ != nullptr && def_->user_defined; }
+    // The table row and prefix (nullptr for none) of a table unit.
+    const UnitDef& row() const noexcept { return *def_; }
+    const PrefixDef* prefix() const noexcept { return prefix_; }
+
     // Equal only when every field is equal; a NaN field never compares equal. The same table row
     // with the same prefix is equal at once: its fields are the same and none of them is NaN.
     friend bool operator==(const SingleUnit& a, const SingleUnit& b) noexcept {

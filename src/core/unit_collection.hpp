@@ -26,6 +26,17 @@ struct RelocatableByCopy<UnitEntry> : std::true_type {};
 // The entries in insertion order. At most one entry per distinct unit.
 using UnitEntries = SmallVector<UnitEntry, 2>;
 
+// Adds one entry's share to the summaries of a collection: the multiplier times the unit's
+// multiplier raised to the power, each exponent plus the power times the unit's exponent. Every
+// computation of the summaries from entries goes through this, entry by entry in order, so that
+// all of them agree to the last bit.
+inline void add_to_summaries(const SingleUnit& unit, double power, double& multiplier,
+                             BaseExponents& exponents) noexcept {
+    multiplier *= unit.multiplier_power(power);
+    const BaseExponents& e = unit.exponents();
+    for (std::size_t k = 0; k < kBaseDimensionCount; ++k) exponents[k] += power * e[k];
+}
+
 class UnitCollection {
 public:
     // The empty collection: the dimensionless unit with factor one.
@@ -39,10 +50,22 @@ public:
         exponents_ = exponents;
         multiplier_ = multiplier;
     }
+    // A collection with these entries and the summaries it carried before: arithmetic keeps
+    // summaries up to date step by step, so they may differ from a fresh computation by rounding.
+    static UnitCollection with_summaries(UnitEntries units, const BaseExponents& exponents, double multiplier) noexcept {
+        UnitCollection result;
+        result.units_ = std::move(units);
+        result.exponents_ = exponents;
+        result.multiplier_ = multiplier;
+        return result;
+    }
     // A collection whose only entry is the unit at power 1.
     static UnitCollection coerce_unit_to_collection(SingleUnit unit);
     // The unit-expression parser; nothing when the text describes no unit.
     static std::optional<UnitCollection> from_unit_name(std::string_view text);
+    // The same, also telling whether a piece that holds a name was dropped on the way (a name
+    // that resolves to no unit, or a power text that does not parse).
+    static std::optional<UnitCollection> from_unit_name(std::string_view text, bool& dropped_a_name);
     // The same dimension written in all eight base units (zero powers included), multiplier 1.
     static UnitCollection get_base_units(const UnitCollection& collection);
     // Every power times n; the multiplier raised to n.

@@ -7,6 +7,7 @@
 
 #include "../core/error.hpp"
 #include "../core/unit_collection.hpp"
+#include "../core/unit_text_advice.hpp"
 #include "errors.hpp"
 #include "objects.hpp"
 
@@ -114,15 +115,22 @@ std::optional<double> int_to_double(PyObject* obj) noexcept {
     return value;
 }
 
-std::optional<Quantity> quantity_from_text(PyObject* obj) noexcept {
+// One of the unit a text names. A text whose parse dropped pieces that hold a name still gives
+// its quantity, after the warning; `warning_raised` tells when that warning was raised instead.
+std::optional<Quantity> quantity_from_text(PyObject* obj, bool& warning_raised) noexcept {
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
     if (utf8 == nullptr) return std::nullopt;
     const std::string_view text(utf8, static_cast<std::size_t>(size));
     try {
-        std::optional<UnitCollection> unit = UnitCollection::from_unit_name(text);
+        bool dropped_a_name = false;
+        std::optional<UnitCollection> unit = UnitCollection::from_unit_name(text, dropped_a_name);
         if (!unit) {
             raise_error(Error::unit_not_found(std::string(text)));
+            return std::nullopt;
+        }
+        if (dropped_a_name && !warn_dropped_unit_text(text)) {
+            warning_raised = true;
             return std::nullopt;
         }
         return Quantity{std::move(*unit), 1.0};
@@ -143,7 +151,9 @@ std::optional<Quantity> coerce_to_quantity(PyObject* obj, OnFailure on_failure) 
     // layouts exclude each other), so this finds the same kind as the documented order.
     if (PyFloat_CheckExact(obj)) return Quantity{UnitCollection(), PyFloat_AS_DOUBLE(obj)};
     if (PyUnicode_Check(obj)) {
-        if (auto quantity = quantity_from_text(obj)) return quantity;
+        bool warning_raised = false;
+        if (auto quantity = quantity_from_text(obj, warning_raised)) return quantity;
+        if (warning_raised) return std::nullopt;  // passed on whatever the caller does with failures
         return fail<Quantity>(on_failure);
     }
     if (is_log_tolvat(obj)) {
@@ -157,6 +167,30 @@ std::optional<Quantity> coerce_to_quantity(PyObject* obj, OnFailure on_failure) 
     }
     if (on_failure == OnFailure::Raise) raise_not_coercible(ErrorKind::NotCoercibleToUnit, obj);
     return std::nullopt;
+}
+
+namespace {
+
+// Adds the notes to the failure of the method argument `argument_name`.
+[[gnu::cold, gnu::noinline]] void note_failed_argument(PyObject* obj, const char* argument_name) noexcept {
+    const bool not_found = PyUnicode_Check(obj) && PyErr_ExceptionMatches(PyExc_LookupError);
+    add_argument_note(argument_name);
+    if (!not_found) return;
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
+    try {
+        if (utf8 != nullptr) add_note(unit_not_found_note(std::string_view(utf8, static_cast<std::size_t>(size))));
+    } catch (const std::bad_alloc&) {
+        // The error stands without its advice.
+    }
+}
+
+}  // namespace
+
+std::optional<Quantity> coerce_argument(PyObject* obj, const char* argument_name) noexcept {
+    std::optional<Quantity> operand = coerce_to_quantity(obj);
+    if (!operand) note_failed_argument(obj, argument_name);
+    return operand;
 }
 
 std::optional<PyNumber> coerce_to_number(PyObject* obj, OnFailure on_failure) noexcept {

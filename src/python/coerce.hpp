@@ -24,7 +24,14 @@ enum class OnFailure { Raise, Discard };
 // borrowed" for a source held exclusively, OverflowError for an int too large for a double, the
 // interpreter's UnicodeEncodeError for a text that is not valid UTF-8, LookupError "Unit <text>
 // not found", TypeError "<str(obj)> cannot be coerced into a unit" for anything else.
+// A text whose parse dropped pieces that hold a name issues the UserWarning about them; when the
+// warning is raised instead (the filter "error"), the result is nothing with that exception set,
+// with OnFailure::Discard too, and the caller passes it on.
 std::optional<Quantity> coerce_to_quantity(PyObject* obj, OnFailure on_failure = OnFailure::Raise) noexcept;
+
+// coerce_to_quantity for the method argument `argument_name`: a failure is raised with the
+// argument note, and for a text that names no unit, then with the note of nearest spellings.
+std::optional<Quantity> coerce_argument(PyObject* obj, const char* argument_name) noexcept;
 
 // A plain number operand: a float, an int (as the nearest double), or a copied LogTolvat.
 struct PyNumber {

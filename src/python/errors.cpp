@@ -1,6 +1,9 @@
 #include "errors.hpp"
 
+#include <new>
 #include <string>
+
+#include "../core/unit_text_advice.hpp"
 
 namespace tolvat::py {
 namespace {
@@ -93,15 +96,20 @@ PyObject* raise_int32_overflow() noexcept {
     return nullptr;
 }
 
-void add_argument_note(const char* argument_name) noexcept {
+namespace {
+
+// Adds the note object to the exception being raised, and drops the reference to it. A failure
+// to annotate keeps the original exception.
+void attach_note(PyObject* note) noexcept {
     PyObject* exc = fetch_exception();
-    if (exc == nullptr) return;
-    PyObject* note = PyUnicode_FromFormat("while processing '%s'", argument_name);
+    if (exc == nullptr) {
+        Py_XDECREF(note);
+        return;
+    }
     if (note != nullptr) {
         PyObject* result = PyObject_CallMethodOneArg(exc, g_add_note_name, note);
         Py_DECREF(note);
         if (result == nullptr) {
-            // Keep the original exception rather than the failure to annotate it.
             PyErr_Clear();
         } else {
             Py_DECREF(result);
@@ -110,6 +118,53 @@ void add_argument_note(const char* argument_name) noexcept {
         PyErr_Clear();
     }
     restore_exception(exc);
+}
+
+template <typename Advice>
+PyObject* raise_with_advice(Error (*make)(std::string), Advice advice, std::string_view text) noexcept {
+    try {
+        raise_error(make(std::string(text)));
+        add_note(advice(text));
+    } catch (const std::bad_alloc&) {
+        // The error is raised before the note is worked out; without memory it goes bare.
+        if (!PyErr_Occurred()) PyErr_NoMemory();
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void add_argument_note(const char* argument_name) noexcept {
+    attach_note(PyUnicode_FromFormat("while processing '%s'", argument_name));
+}
+
+void add_note(std::string_view note) noexcept {
+    if (note.empty()) return;
+    attach_note(PyUnicode_DecodeUTF8(note.data(), static_cast<Py_ssize_t>(note.size()), "replace"));
+}
+
+PyObject* raise_unit_not_found(std::string_view text) noexcept {
+    return raise_with_advice(Error::unit_not_found, unit_not_found_note, text);
+}
+
+PyObject* raise_log_unit_not_found(std::string_view text) noexcept {
+    return raise_with_advice(Error::log_unit_not_found, log_unit_not_found_note, text);
+}
+
+PyObject* raise_constant_not_found(std::string_view text) noexcept {
+    return raise_with_advice(Error::constant_not_found, constant_not_found_note, text);
+}
+
+bool warn_dropped_unit_text(std::string_view text) noexcept {
+    std::string message;
+    try {
+        message = dropped_unit_text_warning(text);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
+    // The message quotes the caller's text, which came from a str and so is valid UTF-8.
+    return PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) == 0;
 }
 
 }  // namespace tolvat::py

@@ -24,6 +24,7 @@
 #include "float_round.hpp"
 #include "format.hpp"
 #include "objects.hpp"
+#include "pickling.hpp"
 #include "python_text.hpp"
 
 namespace tolvat::py {
@@ -71,13 +72,7 @@ PyObject* log_tolvat_unit(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     const std::optional<std::string_view> text = text_argument(arg, "unit_name_or_symbol");
     if (!text) return nullptr;
     const LogUnit unit = search_for_log_unit_name(*text);
-    if (unit == nullptr) {
-        try {
-            return raise_error(Error::log_unit_not_found(std::string(*text)));
-        } catch (const std::bad_alloc&) {
-            return PyErr_NoMemory();
-        }
-    }
+    if (unit == nullptr) return raise_log_unit_not_found(*text);
     return new_log_tolvat(LogQuantity{unit, 1.0});
 }
 
@@ -312,6 +307,9 @@ PyObject* log_tolvat_round_sfig(PyObject* self, PyObject* const* args, Py_ssize_
     const std::optional<std::int32_t> figures = int32_argument(arg, "n_sig_figs");
     if (!figures) return nullptr;
     LogTolvatObject* object = as_log_tolvat(self);
+    // Only a read, but under exclusive access like Tolvat.round_sfig, which rounds its object's
+    // units in place first: the two methods of one name give way alike, with "Already borrowed",
+    // while any other call holds the object.
     ExclusiveAccess access(object->access);
     if (!access.ok()) return raise_already_borrowed();
     const double r = object->quantity.ratio();
@@ -342,6 +340,10 @@ PyMethodDef log_tolvat_methods[] = {
     {"round_sfig", LOG_TOLVAT_FASTCALL(log_tolvat_round_sfig), METH_FASTCALL | METH_KEYWORDS,
      "round_sfig($self, n_sig_figs)\n--\n\n"},
     {"__format__", log_tolvat_format, METH_O, "__format__($self, format_spec, /)\n--\n\n"},
+    {"__reduce__", log_tolvat_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\n"},
+    {"_from_state", log_tolvat_from_state, METH_O | METH_CLASS, "_from_state($cls, state, /)\n--\n\n"},
+    {"__copy__", log_tolvat_copy, METH_NOARGS, "__copy__($self, /)\n--\n\n"},
+    {"__deepcopy__", log_tolvat_deepcopy, METH_O, "__deepcopy__($self, memo, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -53,6 +53,7 @@ PyObject* attempt(PyObject* self_obj, PyObject* other_obj, PyObject* modulus, Fo
         SharedAccess access(self->access);
         if (!access.ok()) Py_RETURN_NOTIMPLEMENTED;
         std::optional<Quantity> other = coerce_to_quantity(other_obj, OnFailure::Discard);
+        if (!other && PyErr_Occurred()) return nullptr;  // the warning about a text, raised
         if (!other || !modulus_acceptable(modulus)) Py_RETURN_NOTIMPLEMENTED;
         return finish(op(self->quantity, *other));
     } catch (const std::bad_alloc&) {
@@ -64,7 +65,10 @@ PyObject* binary_slot(PyObject* left, PyObject* right, PyObject* modulus, Forwar
                       Forward reflected) noexcept {
     if (is_tolvat(left)) {
         PyObject* result = attempt(left, right, modulus, forward);
-        if (result != Py_NotImplemented) return result;
+        // With two quantities a declined forward attempt is final: the reflected one would run a
+        // moment later, could find the writer gone, and give the answer in the right operand's
+        // units, so the units of a result would depend on a race.
+        if (result != Py_NotImplemented || is_tolvat(right)) return result;
         Py_DECREF(result);
     }
     if (is_tolvat(right)) return attempt(right, left, modulus, reflected);
@@ -81,11 +85,8 @@ PyObject* division_method(PyObject* self_obj, PyObject* const* args, Py_ssize_t 
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
-        std::optional<Quantity> other = coerce_to_quantity(other_obj);
-        if (!other) {
-            add_argument_note("other");
-            return nullptr;
-        }
+        std::optional<Quantity> other = coerce_argument(other_obj, "other");
+        if (!other) return nullptr;
         return finish(op(self->quantity, *other));
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();

@@ -43,7 +43,7 @@ PyObject* tolvat_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     if (!name) return nullptr;
     try {
         const ConstantDef* row = search_for_constant_name(*name);
-        if (row == nullptr) return raise_error(Error::constant_not_found(std::string(*name)));
+        if (row == nullptr) return raise_constant_not_found(*name);
         const std::optional<UnitCollection>& unit = constant_unit(*row);
         if (!unit) return raise_error(Error::unit_not_found(std::string(row->unit_text)));
         return new_tolvat(Quantity{*unit, row->value});
@@ -60,11 +60,8 @@ PyObject* tolvat_custom(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     if (!name) return nullptr;
     const std::optional<std::string_view> abbr = text_argument(arg[1], "abbr");
     if (!abbr) return nullptr;
-    const std::optional<Quantity> definition = coerce_to_quantity(arg[2]);
-    if (!definition) {
-        add_argument_note("definition");
-        return nullptr;
-    }
+    const std::optional<Quantity> definition = coerce_argument(arg[2], "definition");
+    if (!definition) return nullptr;
     try {
         // Only the definition's dimension and overall size survive; its offset does not.
         const double multiplier = definition->unit.multiplier() * definition->value;

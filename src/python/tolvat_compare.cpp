@@ -54,7 +54,7 @@ inline PyObject* compared_in_units(double x, const Quantity& other, const UnitCo
         // raises its TypeError).
         std::optional<Quantity> operand = coerce_to_quantity(other, OnFailure::Discard);
         if (!operand) {
-            PyErr_Clear();
+            if (PyErr_Occurred()) return nullptr;  // the warning about a text, raised
             Py_RETURN_NOTIMPLEMENTED;
         }
         return compared_in_units(object->quantity.value, *operand, object->quantity.unit, op);

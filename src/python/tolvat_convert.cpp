@@ -20,13 +20,6 @@ PyObject* finish(Expected<Quantity>&& result) noexcept {
     return new_tolvat(std::move(result).value());
 }
 
-// A unit operand for a method argument; raises with the argument note on failure.
-std::optional<Quantity> unit_argument(PyObject* obj, const char* name) noexcept {
-    std::optional<Quantity> operand = coerce_to_quantity(obj);
-    if (!operand) add_argument_note(name);
-    return operand;
-}
-
 // Python's bool, or NumPy's boolean scalar, recognised by its type name so NumPy is never
 // imported. -1 with TypeError (and the note) for anything else.
 int bool_argument(PyObject* obj, const char* name) noexcept {
@@ -52,7 +45,7 @@ PyObject* tolvat_as_unit(PyObject* self_obj, PyObject* const* args, Py_ssize_t n
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
-        std::optional<Quantity> other = unit_argument(other_obj, "other");
+        std::optional<Quantity> other = coerce_argument(other_obj, "other");
         if (!other) return nullptr;
         // as_unit_internal, with the units moved straight into the new object.
         const Expected<double> value = converted_value(self->quantity, other->unit);
@@ -74,7 +67,7 @@ PyObject* tolvat_as_number(PyObject* self_obj, PyObject* const* args, Py_ssize_t
     try {
         std::optional<Quantity> other;
         if (given[0] != nullptr && given[0] != Py_None) {
-            other = unit_argument(given[0], "other");
+            other = coerce_argument(given[0], "other");
             if (!other) return nullptr;
         }
         bool scale = false;

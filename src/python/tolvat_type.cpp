@@ -6,6 +6,7 @@
 #include "errors.hpp"
 #include "format.hpp"
 #include "objects.hpp"
+#include "pickling.hpp"
 #include "tolvat_methods.hpp"
 
 namespace tolvat::py {
@@ -54,6 +55,10 @@ PyMethodDef tolvat_methods[] = {
     {"descriptive", tolvat_descriptive, METH_NOARGS, "descriptive($self)\n--\n\n"},
     {"latex", tolvat_latex, METH_NOARGS, "latex($self)\n--\n\n"},
     {"__format__", tolvat_format, METH_O, "__format__($self, format_spec, /)\n--\n\n"},
+    {"__reduce__", tolvat_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\n"},
+    {"_from_state", tolvat_from_state, METH_O | METH_CLASS, "_from_state($cls, state, /)\n--\n\n"},
+    {"__copy__", tolvat_copy, METH_NOARGS, "__copy__($self, /)\n--\n\n"},
+    {"__deepcopy__", tolvat_deepcopy, METH_O, "__deepcopy__($self, memo, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -112,8 +117,10 @@ PyObject* tolvat_unit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     const std::optional<std::string_view> text = text_argument(arg, "unit_name_or_symbol");
     if (!text) return nullptr;
     try {
-        std::optional<UnitCollection> unit = UnitCollection::from_unit_name(*text);
-        if (!unit) return raise_error(Error::unit_not_found(std::string(*text)));
+        bool dropped_a_name = false;
+        std::optional<UnitCollection> unit = UnitCollection::from_unit_name(*text, dropped_a_name);
+        if (!unit) return raise_unit_not_found(*text);
+        if (dropped_a_name && !warn_dropped_unit_text(*text)) return nullptr;
         return new_tolvat(Quantity{std::move(*unit), 1.0});
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();

@@ -4,6 +4,7 @@ Two classes: ``Tolvat``, a float value in a product of units (``9.81 [m/s2]``), 
 ``LogTolvat``, an amount in a logarithmic ratio unit (bel, decibel, neper, semitone).
 """
 
+from collections.abc import Callable
 from typing import ClassVar, TypeAlias, final, overload
 
 _Number: TypeAlias = int | float
@@ -218,6 +219,23 @@ class Tolvat:
     def round_sfig(self, n_sig_figs: int) -> Tolvat:
         """The value rounded to ``n_sig_figs`` significant figures, as a quantity."""
 
+    # ---- pickling and copies ----------------------------------------------------------------
+    def __reduce__(self) -> tuple[Callable[[bytes], Tolvat], tuple[bytes]]:
+        """The class's private ``_from_state`` and the quantity's state: pickles of every protocol.
+
+        The state is compact, versioned bytes (its layout is in the guide); later versions load it.
+        """
+
+    @classmethod
+    def _from_state(cls, state: bytes, /) -> Tolvat:
+        """The quantity a state describes; ``ValueError`` for a state that is not one, ``TypeError`` for non-bytes."""
+
+    def __copy__(self) -> Tolvat:
+        """A new, independent quantity equal to this one."""
+
+    def __deepcopy__(self, memo: dict[int, object], /) -> Tolvat:
+        """A new, independent quantity equal to this one."""
+
 @final
 class LogTolvat:
     """An amount in a logarithmic ratio unit: value v in a unit of base b stands for the ratio b**v.
@@ -374,3 +392,20 @@ class LogTolvat:
 
     def round_sfig(self, n_sig_figs: int) -> float:
         """The ratio rounded to ``n_sig_figs`` significant figures."""
+
+    # ---- pickling and copies ----------------------------------------------------------------
+    def __reduce__(self) -> tuple[Callable[[bytes], LogTolvat], tuple[bytes]]:
+        """The class's private ``_from_state`` and the quantity's state: pickles of every protocol.
+
+        The state is compact, versioned bytes (its layout is in the guide); later versions load it.
+        """
+
+    @classmethod
+    def _from_state(cls, state: bytes, /) -> LogTolvat:
+        """The quantity a state describes; ``ValueError`` for a state that is not one, ``TypeError`` for non-bytes."""
+
+    def __copy__(self) -> LogTolvat:
+        """A new, independent quantity equal to this one."""
+
+    def __deepcopy__(self, memo: dict[int, object], /) -> LogTolvat:
+        """A new, independent quantity equal to this one."""

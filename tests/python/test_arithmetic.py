@@ -1,10 +1,12 @@
 """Quantity arithmetic: the operators in both orders, the named methods and exp/log."""
 
 import math
+import operator
 
 import pytest
 
 from tolvat import LogTolvat, Tolvat
+from thread_support import run_against_writer
 
 U = Tolvat.unit
 
@@ -148,3 +150,25 @@ def test_results_in_unchanged_units_keep_their_exact_value():
     assert (Tolvat.unit("°F") * 1).as_number() == 1.0
     assert (Tolvat.unit("km/hr") * 36).as_number() == 36.0
     assert str(Tolvat.unit("°C") * 0.1 + Tolvat.unit("K") * 5) == "5.1 [°C]"
+
+
+def test_two_quantities_answer_in_the_left_units_or_decline_while_a_writer_holds_the_left():
+    """While another thread holds the left operand exclusively, the operator declines; it never
+    falls back to the reflected operation, which could run a moment later and answer in the right
+    operand's units (6000 [m] for q + other)."""
+    q, other = U("km") * 3, U("m") * 3000
+    answers = {operator.add: "6 [km]", operator.sub: "0 [km]", operator.mul: "9000 [km.m]",
+               operator.truediv: "1 []"}
+
+    def use():
+        for _ in range(5000):
+            for op, answer in answers.items():
+                try:
+                    result = op(q, other)
+                except TypeError as exc:
+                    assert "unsupported operand" in str(exc)
+                    continue
+                assert str(result) == answer
+
+    assert run_against_writer(q.simplify_inplace, use) == []
+    assert str(q) == "3 [km]"

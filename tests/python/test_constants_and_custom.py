@@ -132,10 +132,12 @@ def test_custom_arguments_fail_in_order_with_their_notes():
     for args, error, argument in cases:
         with pytest.raises(error) as info:
             Tolvat.custom(*args)
-        assert info.value.__notes__ == [f"while processing '{argument}'"], args
+        assert info.value.__notes__[0] == f"while processing '{argument}'", args
+        assert len(info.value.__notes__) == (2 if error is LookupError else 1), args
     with pytest.raises(LookupError) as info:
         Tolvat.custom("n", "a", "furlongs")
     assert info.value.args == ("Unit furlongs not found",)
+    assert info.value.__notes__ == ["while processing 'definition'", "did you mean 'furlong'?"]
     with pytest.raises(TypeError) as info:
         Tolvat.custom("n", "a", None)
     assert info.value.args == ("None cannot be coerced into a unit",)

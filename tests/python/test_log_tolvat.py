@@ -59,7 +59,12 @@ def test_unit_reports_texts_naming_no_logarithmic_unit_verbatim(text):
         L(text)
     assert type(info.value) is LookupError
     assert info.value.args == (f"Logarithmic ratio unit {text} not found",)
-    assert not hasattr(info.value, "__notes__")
+    # At most one note, the nearest logarithmic unit, which is one.
+    notes = getattr(info.value, "__notes__", [])
+    assert len(notes) <= 1
+    for note in notes:
+        assert note.startswith("did you mean '") and note.endswith("'?")
+        assert L(note[len("did you mean '"):-2]).as_number() == 1.0
 
 
 def test_unit_accepts_str_subclasses_by_their_text():

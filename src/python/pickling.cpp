@@ -1,0 +1,127 @@
+// Pickling and copying of both types. A quantity reduces to its class's private `_from_state`
+// and its state as bytes (the layout is the core's, see state.hpp); copies are new objects with
+// their own copy of the quantity.
+#include <new>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "../core/state.hpp"
+#include "errors.hpp"
+#include "objects.hpp"
+#include "pickling.hpp"
+
+namespace tolvat::py {
+namespace {
+
+// (type(self)._from_state, (state,)), taking the state over.
+PyObject* reduction(PyObject* self, PyObject* state) noexcept {
+    if (state == nullptr) return nullptr;
+    PyObject* restore = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_from_state");
+    if (restore == nullptr) {
+        Py_DECREF(state);
+        return nullptr;
+    }
+    return Py_BuildValue("(N(N))", restore, state);
+}
+
+// The bytes of a state argument, or nullopt with TypeError set.
+std::optional<std::string_view> state_argument(PyObject* state, const char* type_name) noexcept {
+    if (!PyBytes_Check(state)) {
+        PyErr_Format(PyExc_TypeError, "%s state must be bytes, not %.200s", type_name, Py_TYPE(state)->tp_name);
+        return std::nullopt;
+    }
+    return std::string_view(PyBytes_AS_STRING(state), static_cast<std::size_t>(PyBytes_GET_SIZE(state)));
+}
+
+PyObject* raise_invalid_state(const char* type_name, const StateError& error) noexcept {
+    PyErr_Format(PyExc_ValueError, "invalid %s state: %s", type_name, error.message.c_str());
+    return nullptr;
+}
+
+}  // namespace
+
+PyObject* tolvat_reduce(PyObject* self_obj, PyObject*) noexcept {
+    TolvatObject* self = as_tolvat(self_obj);
+    PyObject* state;
+    {
+        SharedAccess access(self->access);
+        if (!access.ok()) return raise_already_mutably_borrowed();
+        try {
+            Expected<std::size_t, StateError> size = state_size(self->quantity);
+            if (!size) {
+                PyErr_Format(PyExc_ValueError, "this Tolvat cannot be pickled: %s", size.error().message.c_str());
+                return nullptr;
+            }
+            state = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(*size));
+            if (state == nullptr) return nullptr;
+            write_state(self->quantity, reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(state)));
+        } catch (const std::bad_alloc&) {
+            return PyErr_NoMemory();
+        }
+    }
+    return reduction(self_obj, state);
+}
+
+PyObject* tolvat_from_state(PyObject*, PyObject* state) noexcept {
+    const std::optional<std::string_view> bytes = state_argument(state, "Tolvat");
+    if (!bytes) return nullptr;
+    try {
+        Expected<Quantity, StateError> quantity = decode_state(*bytes);
+        if (!quantity) return raise_invalid_state("Tolvat", quantity.error());
+        return new_tolvat(std::move(quantity).value());
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+PyObject* tolvat_copy(PyObject* self_obj, PyObject*) noexcept {
+    TolvatObject* self = as_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    try {
+        return new_tolvat(Quantity(self->quantity));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+PyObject* tolvat_deepcopy(PyObject* self, PyObject*) noexcept { return tolvat_copy(self, nullptr); }
+
+PyObject* log_tolvat_reduce(PyObject* self_obj, PyObject*) noexcept {
+    LogTolvatObject* self = as_log_tolvat(self_obj);
+    PyObject* state = PyBytes_FromStringAndSize(nullptr, kLogStateSize);
+    if (state == nullptr) return nullptr;
+    {
+        SharedAccess access(self->access);
+        if (!access.ok()) {
+            Py_DECREF(state);
+            return raise_already_mutably_borrowed();
+        }
+        write_log_state(self->quantity, reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(state)));
+    }
+    return reduction(self_obj, state);
+}
+
+PyObject* log_tolvat_from_state(PyObject*, PyObject* state) noexcept {
+    const std::optional<std::string_view> bytes = state_argument(state, "LogTolvat");
+    if (!bytes) return nullptr;
+    try {
+        Expected<LogQuantity, StateError> quantity = decode_log_state(*bytes);
+        if (!quantity) return raise_invalid_state("LogTolvat", quantity.error());
+        return new_log_tolvat(*quantity);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+PyObject* log_tolvat_copy(PyObject* self_obj, PyObject*) noexcept {
+    LogTolvatObject* self = as_log_tolvat(self_obj);
+    SharedAccess access(self->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    return new_log_tolvat(self->quantity);
+}
+
+PyObject* log_tolvat_deepcopy(PyObject* self, PyObject*) noexcept { return log_tolvat_copy(self, nullptr); }
+
+}  // namespace tolvat::py
