@@ -8,21 +8,24 @@
 
 #include "../core/state.hpp"
 #include "errors.hpp"
+#include "module_state.hpp"
 #include "objects.hpp"
 #include "pickling.hpp"
 
 namespace tolvat::py {
 namespace {
 
-// (type(self)._from_state, (state,)), taking the state over.
+// (type(self)._from_state, (state,)), taking the state over. The callable is the one object the
+// module keeps, so pickles of many quantities name it once.
 PyObject* reduction(PyObject* self, PyObject* state) noexcept {
     if (state == nullptr) return nullptr;
-    PyObject* restore = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_from_state");
-    if (restore == nullptr) {
+    const ModuleState* module = module_state_of(Py_TYPE(self));
+    if (module == nullptr) {
         Py_DECREF(state);
         return nullptr;
     }
-    return Py_BuildValue("(N(N))", restore, state);
+    PyObject* restore = is_tolvat(self) ? module->tolvat_restore : module->log_tolvat_restore;
+    return Py_BuildValue("(O(N))", restore, state);
 }
 
 // The bytes of a state argument, or nullopt with TypeError set.
