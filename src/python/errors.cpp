@@ -64,6 +64,9 @@ PyObject* raise_error(const Error& error) noexcept {
         case ErrorKind::NotCoercibleToNumber:
             type = PyExc_TypeError;
             break;
+        case ErrorKind::NonFinitePower:
+            type = PyExc_ValueError;
+            break;
         case ErrorKind::Internal:
             type = g_internal_error != nullptr ? g_internal_error : PyExc_SystemError;
             break;

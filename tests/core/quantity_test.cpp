@@ -142,5 +142,15 @@ TEST(Arithmetic, ResultsKeepLeftUnitsAndCancelPairs) {
     EXPECT_TRUE(std::signbit(negate(Quantity{parse("m"), 0.0})->value));
 }
 
+TEST(Arithmetic, NonFinitePowersFailForUnitsAndAreIeeeWithout) {
+    const Error error = power_by_number(Quantity{parse("km.m/ft"), 2.0}, INFINITY).error();
+    EXPECT_EQ(error.kind, ErrorKind::NonFinitePower);
+    EXPECT_EQ(error.message(), "cannot raise [km.m/ft] to a non-finite power inf");
+    // The metre at power zero is no unit at all: 2 ** -inf is 0, with no unit left.
+    const Expected<Quantity> plain = power_by_number(Quantity{UnitCollection::pow(parse("m"), 0.0), 2.0}, -INFINITY);
+    EXPECT_TRUE(plain->unit.empty());
+    EXPECT_EQ(plain->value, 0.0);
+}
+
 }  // namespace
 }  // namespace tolvat
