@@ -11,14 +11,14 @@ namespace tolvat {
 namespace {
 
 // The conversion formula: into base units and out again, with the offsets when both sides are a
-// single unit. `target_multiplier` is the target's multiplier.
-double value_by_formula(const Quantity& source, double target_multiplier, const UnitCollection& target) noexcept {
+// single unit.
+double value_by_formula(const Quantity& source, const UnitCollection& target) noexcept {
     double t = source.unit.multiplier() * source.value;
     if (source.unit.size() == 1 && target.size() == 1) {
         t = t - source.unit.units()[0].unit.offset();
         t = t + target.units()[0].unit.offset();
     }
-    return t / target_multiplier;
+    return t / target.multiplier();
 }
 
 }  // namespace
@@ -31,9 +31,7 @@ Expected<Quantity> simple_simplify(Quantity&& r) {
             return std::move(r);
         case SimpleSimplifyKind::Resums:
             // Nothing merges and the dimension holds: the simple simplification is the same
-            // entries with another multiplier. The conversion formula, done in place, so the
-            // entries are handed over to the result rather than copied.
-            r.value = value_by_formula(r, multiplier, r.unit);
+            // entries with their multiplier recomputed, so the same units, and the value stays.
             r.unit.resum(exponents, multiplier);
             return std::move(r);
         case SimpleSimplifyKind::Drifts:  // the long way reports it
@@ -49,11 +47,11 @@ Expected<double> converted_value(const Quantity& source, const UnitCollection& t
     if (!exponents_equal(source.unit.exponents(), target.exponents())) {
         return Error::incompatible(as_string(source.unit), as_string(target));
     }
-    // Into the very same units the value stays as it is. Running it through the formula would
-    // add rounding noise (an offset added and taken away again, a multiplier applied and divided
-    // out) and lose the sign of a zero, and every result passes through here.
-    if (identical_units(source.unit, target)) return source.value;
-    return value_by_formula(source, target.multiplier(), target);
+    // Into the same units the value stays as it is. Running it through the formula would add
+    // rounding noise (an offset added and taken away again, two multipliers of the same units
+    // that differ in the last bit) and lose the sign of a zero, and every result passes here.
+    if (same_units(source.unit, target)) return source.value;
+    return value_by_formula(source, target);
 }
 
 Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target) {

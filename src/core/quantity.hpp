@@ -14,9 +14,12 @@ struct Quantity {
 // The quantity converted into `target` (equal dimension required). Offsets apply only when both
 // collections hold exactly one entry.
 Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target);
-// Same units with the same powers and the same size: converting between them changes nothing.
-inline bool identical_units(const UnitCollection& a, const UnitCollection& b) noexcept {
-    if (a.size() != b.size() || !(a.multiplier() == b.multiplier())) return false;
+// The same units at the same powers. A conversion between two such collections keeps the value
+// exactly, whatever their cached multipliers: the multiplier is a summary of the entries, not
+// part of the unit, and the parser and the algebra carry it forward (0.0254 / 60 for in/min)
+// while the simplification recomputes it (0.0254 × 60^-1), which may differ in the last bit.
+inline bool same_units(const UnitCollection& a, const UnitCollection& b) noexcept {
+    if (a.size() != b.size()) return false;
     const UnitEntries& x = a.units();
     const UnitEntries& y = b.units();
     for (std::size_t i = 0; i < x.size(); ++i) {

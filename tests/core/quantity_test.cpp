@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
+#include "core/catalogue.hpp"
 #include "core/quantity_arithmetic.hpp"
 #include "core/simple_simplify.hpp"
 
@@ -35,6 +38,62 @@ TEST(AsUnitInternal, TheSameUnitsKeepTheValueExactly) {
             EXPECT_EQ(std::signbit(same->value), std::signbit(v)) << text;
         }
     }
+}
+
+TEST(AsUnitInternal, TheSameUnitsKeepTheValueWhateverMultiplierTheyCarry) {
+    // The parser carries 0.0254 / 60 for in/min; the simple simplification recomputes it from
+    // the entries as 0.0254 × 60^-1, one bit away. Between the two the value stays; between other
+    // units of the dimension it converts.
+    const UnitCollection carried = parse("in/min");
+    const UnitCollection recomputed = *simple_simplify(carried);
+    ASSERT_TRUE(recomputed.same_entries(carried));
+    ASSERT_NE(recomputed.multiplier(), carried.multiplier());
+    for (double v : {1.0, 90.0, -0.0, 0.1}) {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(*converted_value(Quantity{carried, v}, recomputed)),
+                  std::bit_cast<std::uint64_t>(v));
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(*converted_value(Quantity{recomputed, v}, carried)),
+                  std::bit_cast<std::uint64_t>(v));
+    }
+    EXPECT_EQ(*converted_value(Quantity{carried, 60.0}, parse("in/hr")), 3600.0);
+}
+
+// Every product and quotient of two table units whose simple simplification keeps its units
+// keeps its value exactly: multiplied by a number, raised to the powers 1 and 2, simplified in
+// place, and converted back into the units as the algebra built them.
+TEST(SameUnits, EveryTwoUnitProductAndQuotientKeepsItsValueExactly) {
+    const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x); };
+    std::size_t swept = 0;
+    std::size_t resummed = 0;
+    for (const UnitDef& a : unit_table()) {
+        for (const UnitDef& b : unit_table()) {
+            const UnitCollection ua = UnitCollection::coerce_unit_to_collection(SingleUnit::create_from_unit_def_static(a));
+            const UnitCollection ub = UnitCollection::coerce_unit_to_collection(SingleUnit::create_from_unit_def_static(b));
+            for (const UnitCollection& built : {ua * ub, ua / ub}) {
+                double multiplier;
+                BaseExponents exponents;
+                const SimpleSimplifyKind kind = simple_simplify_kind(built, multiplier, exponents);
+                if (kind != SimpleSimplifyKind::Keeps && kind != SimpleSimplifyKind::Resums) continue;
+                ++swept;
+                if (kind == SimpleSimplifyKind::Resums) ++resummed;
+                for (double v : {1.0, 14.7, 90.0, 0.1, -0.0, 1e-300}) {
+                    const Expected<Quantity> scaled = multiply(Quantity{built, 1.0}, Quantity{UnitCollection(), v});
+                    ASSERT_TRUE(scaled.has_value());
+                    ASSERT_TRUE(scaled->unit.same_entries(built)) << a.symbol << " " << b.symbol;
+                    ASSERT_EQ(bits(scaled->value), bits(v)) << a.symbol << " " << b.symbol << " x " << v;
+                    for (double p : {1.0, 2.0}) {
+                        const Expected<Quantity> raised = power_by_number(*scaled, p);
+                        ASSERT_EQ(bits(raised->value), bits(std::pow(v, p))) << a.symbol << " " << b.symbol << " ^ " << p;
+                    }
+                    Quantity in_place{built, v};
+                    ASSERT_TRUE(simple_simplify_in_place(in_place).has_value());
+                    ASSERT_EQ(bits(in_place.value), bits(v)) << a.symbol << " " << b.symbol;
+                    ASSERT_EQ(bits(*converted_value(*scaled, built)), bits(v)) << a.symbol << " " << b.symbol;
+                }
+            }
+        }
+    }
+    EXPECT_GT(swept, 30000u);
+    EXPECT_GT(resummed, 1000u);  // many carry a multiplier the entries do not reproduce
 }
 
 TEST(SimpleSimplifyKeeps, AgreesWithSimpleSimplify) {
