@@ -4,29 +4,94 @@
 // truly in parallel. Readers are the common case and are often many threads reading one shared
 // operand, so a reader does not write to the object at all. It announces the object in a slot of
 // its own thread's record and then checks that no writer holds the object. A writer marks the
-// object and then looks through every thread's slots for a reader of it. Both sides order their
-// store before their load (sequentially consistent operations, or a full fence), so at least one
-// of the two sees the other, and a reader and a writer never both proceed (the classic
-// store-fence-load handshake). Readers of one object therefore share no cache line with each
-// other, while writers, which are rarer, pay for the scan.
+// object and then looks through every thread's slots for a reader of it. Readers of one object
+// therefore share no cache line with each other, while writers, which are rarer, pay for the scan.
 // A thread that needs more nested reads than its record has slots, or that cannot get a record,
 // counts itself in the object's own counter instead; writers check that counter as well.
 //
 // Where the interpreter lock serialises every call (`serial`), the rule only has to hold against
 // re-entry (Python code run while a call holds an object), so the counter alone does, with plain
 // loads and stores and no fence.
+//
+// ---- Why the concurrent rule holds, in the C++ memory model ----------------------------------
+//
+// The state.
+// - AccessCounter::state_, one per object: 0 free, -1 held by a writer, n > 0 held by n counted
+//   readers. Written by writers (CAS 0 -> -1, then a store of 0) and by counted readers (CAS
+//   n -> n + 1, then fetch_sub); read by everyone who takes access to the object.
+// - The registry (access.cpp): 1,024 ReaderRecords and g_records_used, the number of records ever
+//   handed out. The count only grows, one CAS at a time, and never passes 1,024. Claimers read
+//   and move it; writers read it to know how many records to scan.
+// - ReaderRecord::slots: six per record, each null or the address of a counter that the record's
+//   thread reads. Only the owning thread stores to its slots (announce: the address; let go:
+//   null). Writers only load them.
+// - ReaderRecord::depth: a plain field, touched only by the owner. ReaderRecord::in_use passes a
+//   record from an ended thread to the next (a release store of false; the claiming CAS acquires
+//   it), so the next owner starts from depth 0 and null slots.
+//
+// Why a reader and a writer never both proceed. All four steps of the handshake are sequentially
+// consistent, so they lie in the single total order S of such operations:
+//   reader  A  announce: slot = &c    (a seq_cst exchange; a pair: release stores, then a seq_cst
+//                                      fence F, which stands in for A below)
+//           R  check: load c.state_   (seq_cst), proceeds when it reads >= 0
+//   writer  W  mark: CAS c.state_ 0 -> -1 (seq_cst)
+//           L  scan: load each slot   (seq_cst), proceeds when none holds &c
+// Suppose both proceed. R read a value that precedes W's -1 in the modification order of state_,
+// so R is coherence-ordered before W and precedes it in S. L read a value that precedes A in the
+// slot's modification order, so L is coherence-ordered before A and precedes it in S (for a pair,
+// L precedes F in S, since A happens before F). A is sequenced before R, and W before L. Then
+// A < R < W < L < A in S, a cycle; so one of the two sees the other and backs off. Each "precedes
+// in S" step is one that the standard's rules for S give ([atomics.order]); no step rests on what
+// one processor or another happens to do.
+//
+// The registry. L must also reach the reader's record. The reader loaded the count (seq_cst), or
+// moved it past its record with a seq_cst CAS, when it claimed the record, before A. The writer
+// loads the count (seq_cst) after W. By the cycle above the claim precedes the writer's load in
+// S, so that load reads the claimer's value or a later one, and the record is scanned. (With an
+// acq_rel publication and an acquire load nothing orders the two: the writer could read an older
+// count and skip the very record whose announcement it must see.)
+//
+// What the object's data sees (happens-before, which ThreadSanitizer checks).
+// - A writer's changes happen before a later reader's reads: the writer lets go with a release
+//   store of 0 to state_; a reader's check or counted CAS acquires it, directly or through the
+//   read-modify-writes that continue its release sequence, or through a later writer that
+//   acquired it and stored 0 with release in turn.
+// - A reader's reads happen before a later writer's changes: a reader lets go of a slot with a
+//   release store of null, and every later store to that slot (the next announcement) is a
+//   release as well, since C++20 no longer counts a thread's later plain stores into a release
+//   sequence; the writer's scan load acquires whichever it reads. A counted reader lets go with a
+//   release fetch_sub; the writer's marking CAS acquires it.
+//
+// The fallbacks. A thread that is more than six reads deep (or needs two slots and has one left)
+// counts itself in the object's state_ instead (CAS n -> n + 1, failing on -1): that CAS and the
+// writer's CAS 0 -> -1 are read-modify-writes of one variable, so whichever comes second fails.
+// The 1,025th thread finds no free record and does the same for every read; it tries for a record
+// again after kReadsBeforeReclaim reads, so it takes a slot once a thread ends. A thread whose
+// record was handed back (its thread-local destructors are running) also counts.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 
+// A test-only pause between the steps of the handshake, where a test program can yield or spin
+// at random to reach rare interleavings. The library is never built with it.
+#ifdef TOLVAT_ACCESS_PAUSES
+namespace tolvat::access_detail {
+void pause_between_steps() noexcept;  // defined by the test program
+}
+#define TOLVAT_ACCESS_PAUSE() ::tolvat::access_detail::pause_between_steps()
+#else
+#define TOLVAT_ACCESS_PAUSE() ((void)0)
+#endif
+
 namespace tolvat {
 
 class AccessCounter;
 namespace access_detail {
 inline bool counted_read(AccessCounter& counter) noexcept;
-}
+inline void end_counted_read(AccessCounter& counter) noexcept;
+}  // namespace access_detail
 namespace concurrent {
 class SharedAccess;
 class SharedAccessPair;
@@ -41,6 +106,7 @@ class ExclusiveAccess;
 class AccessCounter {
 private:
     friend bool access_detail::counted_read(AccessCounter& counter) noexcept;
+    friend void access_detail::end_counted_read(AccessCounter& counter) noexcept;
     friend class concurrent::SharedAccess;
     friend class concurrent::SharedAccessPair;
     friend class concurrent::ExclusiveAccess;
@@ -48,7 +114,8 @@ private:
     friend class serial::ExclusiveAccess;
 
     // 0 free, -1 held by a writer, n > 0 held by n readers that use the counter. Atomic: readers
-    // and writers on any thread change it, in the orders the access classes give.
+    // and writers on any thread change it, in the orders the access classes give (the argument
+    // at the top of this file).
     std::atomic<std::int32_t> state_{0};
 };
 
@@ -68,28 +135,40 @@ struct alignas(128) ReaderRecord {
 extern constinit thread_local ReaderRecord* t_record;
 
 // Claims a record for this thread and arranges to hand it back when the thread ends; nullptr
-// when the registry is full.
+// when the registry is full (then the next few calls return nullptr at once) or this thread's
+// record was already handed back.
 ReaderRecord* claim_this_thread_record() noexcept;
 
-// This thread's record, or nullptr when the registry is full.
+// This thread's record, or nullptr when it has none.
 inline ReaderRecord* this_thread_record() noexcept {
     ReaderRecord* record = t_record;
     return record != nullptr ? record : claim_this_thread_record();
 }
 
-// True when some thread announces a read of `counter` in one of its slots.
+// True when some thread announces a read of `counter` in one of its slots. The writer's side of
+// the handshake: seq_cst loads of the count and of every slot (see the argument above).
 bool announced_by_a_reader(const AccessCounter* counter) noexcept;
 
 // One counted read: false when a writer holds the counter.
 inline bool counted_read(AccessCounter& counter) noexcept {
-    std::int32_t seen = counter.state_.load(std::memory_order_relaxed);
+    std::int32_t seen = counter.state_.load(std::memory_order_relaxed);  // a first guess only
     while (seen >= 0) {
-        if (counter.state_.compare_exchange_weak(seen, seen + 1, std::memory_order_seq_cst,
+        TOLVAT_ACCESS_PAUSE();
+        // Pairs with the writer's marking CAS: both modify state_, so whichever comes second in
+        // its modification order sees the other (-1 here, n > 0 there) and fails. Acquire: pairs
+        // with the release store of 0 by which the last writer let go.
+        if (counter.state_.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire,
                                                  std::memory_order_relaxed)) {
             return true;
         }
     }
     return false;
+}
+
+// Lets go of a counted read. Release: pairs with the acquire of the next writer's marking CAS, so
+// the reads done under it happen before that writer's changes.
+inline void end_counted_read(AccessCounter& counter) noexcept {
+    counter.state_.fetch_sub(1, std::memory_order_release);
 }
 
 }  // namespace access_detail
@@ -104,11 +183,17 @@ public:
         record_ = this_thread_record();
         if (record_ != nullptr && record_->depth < kSlotsPerThread) {
             std::atomic<const AccessCounter*>& slot = record_->slots[record_->depth];
-            // A sequentially consistent exchange and load: the store-then-load of the handshake
-            // in the single total order, with one locked instruction rather than a full fence.
-            // The load also acquires what the last writer released when it let go.
+            TOLVAT_ACCESS_PAUSE();
+            // The announcement A: seq_cst, so it precedes the check below in S; pairs with the
+            // writer's scan load L (the cycle A < R < W < L < A). As a release it also pairs with
+            // that load for data: reads this thread finished before happen before the writer's
+            // changes. One locked instruction, no separate fence.
             slot.exchange(&counter, std::memory_order_seq_cst);
+            TOLVAT_ACCESS_PAUSE();
+            // The check R: seq_cst, pairs with the writer's marking CAS W. It also acquires the
+            // release store of 0 by which the last writer let go, so its changes are visible.
             if (counter.state_.load(std::memory_order_seq_cst) < 0) {
+                // Backing off. Release: pairs with a writer's scan load.
                 slot.store(nullptr, std::memory_order_release);
                 record_ = nullptr;
                 ok_ = false;
@@ -123,11 +208,14 @@ public:
     }
     ~SharedAccess() {
         if (!ok_) return;
+        TOLVAT_ACCESS_PAUSE();
         if (record_ != nullptr) {
             --record_->depth;
+            // Letting go. Release: pairs with a writer's scan load, so this thread's reads happen
+            // before that writer's changes.
             record_->slots[record_->depth].store(nullptr, std::memory_order_release);
         } else {
-            counter_.state_.fetch_sub(1, std::memory_order_release);
+            access_detail::end_counted_read(counter_);
         }
     }
     SharedAccess(const SharedAccess&) = delete;
@@ -149,17 +237,28 @@ public:
         record_ = this_thread_record();
         if (record_ != nullptr && record_->depth + 2 <= kSlotsPerThread) {
             std::atomic<const AccessCounter*>* slots = record_->slots + record_->depth;
-            slots[0].store(&first, std::memory_order_relaxed);
-            slots[1].store(&second, std::memory_order_relaxed);
+            // The announcements. Release, each: pairs with a writer's scan load for data (the
+            // slots may have held earlier reads of this thread). Their place in S comes from the
+            // fence that follows.
+            slots[0].store(&first, std::memory_order_release);
+            TOLVAT_ACCESS_PAUSE();
+            slots[1].store(&second, std::memory_order_release);
+            TOLVAT_ACCESS_PAUSE();
+            // F: a seq_cst fence after both stores and before both checks. A writer's scan load
+            // that missed either store precedes F in S, and F precedes the checks: the cycle of
+            // the handshake, with F for A. One fence for two announcements.
             std::atomic_thread_fence(std::memory_order_seq_cst);
-            if (first.state_.load(std::memory_order_relaxed) < 0 ||
-                second.state_.load(std::memory_order_relaxed) < 0) {
+            TOLVAT_ACCESS_PAUSE();
+            // The checks R: seq_cst, each pairs with the marking CAS of a writer of that object,
+            // and acquires the release by which the last writer let go.
+            if (first.state_.load(std::memory_order_seq_cst) < 0 ||
+                second.state_.load(std::memory_order_seq_cst) < 0) {
+                // Backing off. Release: pairs with a writer's scan load.
                 slots[1].store(nullptr, std::memory_order_release);
                 slots[0].store(nullptr, std::memory_order_release);
                 record_ = nullptr;
                 return;
             }
-            std::atomic_thread_fence(std::memory_order_acquire);
             record_->depth += 2;
             ok_ = true;
             return;
@@ -167,20 +266,22 @@ public:
         record_ = nullptr;
         if (!counted_read(first)) return;
         if (!counted_read(second)) {
-            first.state_.fetch_sub(1, std::memory_order_release);
+            end_counted_read(first);
             return;
         }
         ok_ = true;
     }
     ~SharedAccessPair() {
         if (!ok_) return;
+        TOLVAT_ACCESS_PAUSE();
         if (record_ != nullptr) {
             record_->depth -= 2;
+            // Letting go. Release: pairs with a writer's scan load.
             record_->slots[record_->depth + 1].store(nullptr, std::memory_order_release);
             record_->slots[record_->depth].store(nullptr, std::memory_order_release);
         } else {
-            second_.state_.fetch_sub(1, std::memory_order_release);
-            first_.state_.fetch_sub(1, std::memory_order_release);
+            access_detail::end_counted_read(second_);
+            access_detail::end_counted_read(first_);
         }
     }
     SharedAccessPair(const SharedAccessPair&) = delete;
@@ -199,23 +300,29 @@ class ExclusiveAccess {
 public:
     explicit ExclusiveAccess(AccessCounter& counter) noexcept : counter_(counter) {
         std::int32_t expected = 0;
-        // The mark is a sequentially consistent read-modify-write and the slots are read with
-        // sequentially consistent loads (plain loads on x86), so no fence is needed on this side:
-        // the mark and the scan are in the single total order, as the readers' announcements are.
-        // A slot seen empty acquires the release by which its reader let go, so earlier reads
-        // are over before this writer changes anything.
+        // The mark W: seq_cst, so it precedes the scan in S; pairs with a reader's check R (the
+        // cycle A < R < W < L < A) and, as a read-modify-write, with a counted reader's CAS. It
+        // acquires the release of the last writer and of counted readers that let go.
         if (!counter.state_.compare_exchange_strong(expected, -1, std::memory_order_seq_cst,
                                                     std::memory_order_relaxed)) {
             return;
         }
+        TOLVAT_ACCESS_PAUSE();
+        // The scan L (seq_cst loads of the count and of the slots).
         if (access_detail::announced_by_a_reader(&counter)) {
+            // Backing off. Release: pairs with the acquire of the next reader's check or writer's
+            // mark (nothing was changed, but it keeps one rule for every store of 0).
             counter.state_.store(0, std::memory_order_release);
             return;
         }
         ok_ = true;
     }
     ~ExclusiveAccess() {
-        if (ok_) counter_.state_.store(0, std::memory_order_release);
+        if (!ok_) return;
+        TOLVAT_ACCESS_PAUSE();
+        // Letting go. Release: pairs with the acquire of the next reader's check or counted CAS,
+        // or the next writer's mark, so this writer's changes happen before what they do.
+        counter_.state_.store(0, std::memory_order_release);
     }
     ExclusiveAccess(const ExclusiveAccess&) = delete;
     ExclusiveAccess& operator=(const ExclusiveAccess&) = delete;
@@ -230,6 +337,7 @@ private:
 
 namespace serial {
 
+// Under the interpreter lock one thread runs at a time; the counter guards against re-entry only.
 class SharedAccess {
 public:
     explicit SharedAccess(AccessCounter& counter) noexcept : counter_(counter) {

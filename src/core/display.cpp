@@ -1,7 +1,11 @@
 #include "display.hpp"
 
+#include <bit>
+#include <cstdint>
+#include <memory>
 #include <utility>
 
+#include "memo.hpp"
 #include "number_text.hpp"
 #include "simplify.hpp"
 
@@ -18,32 +22,167 @@ void join_quantity_text(TextBuffer& out, double value, UnitText form, const Text
     join_quantity_text(out, std::string_view(), form, unit);
 }
 
+namespace {
+
+// What a unit collection displays as, remembered per thread: programs print the same few units
+// again and again (a log line, a table column). An entry holds the collection it stands for (its
+// entries in order, powers to the bit, summaries to the bit) and the results computed from it: the
+// fully simplified collection that the plain form shows, and the unit text of each form. The key
+// keeps its units alive, so a user-defined unit in it is compared by identity and no other unit
+// can take its record's place. A lookup that matches therefore gives exactly what the computation
+// would, and a collection that changes (in place or not) simply looks up another entry.
+//
+// Bounded: kSets * kWays entries per thread, replaced least recently used first within a set.
+// Collections of more than kMostUnits units, units whose name and symbol together are longer than
+// kLongestText bytes, and texts longer than that are not kept; an entry with everything at its
+// largest holds about 4 KiB, so a thread's memo stays near 0.5 MiB (the user guide says so).
+// Each thread has its own, so lookups take no lock and threads never wait on each other.
+class DisplayMemo {
+public:
+    static constexpr std::size_t kSets = 32;
+    static constexpr std::size_t kWays = 4;
+    static constexpr std::size_t kMostUnits = 8;
+    static constexpr std::size_t kLongestText = 128;
+
+    struct Entry {
+        UnitCollection key;
+        std::uint64_t hash = 0;
+        std::uint32_t last_use = 0;
+        bool used = false;
+        bool has_full = false;
+        std::uint8_t has_text = 0;  // one bit per form
+        UnitCollection full;
+        Conversion into_full;  // from the key's units into `full`
+        std::array<std::string, 3> text;
+    };
+
+    // The entry for `collection`, made (empty of results) when there is none; nullptr for a
+    // collection too large to keep. Valid until the next lookup on this thread.
+    Entry* lookup(const UnitCollection& collection) {
+        if (collection.size() > kMostUnits) return nullptr;
+        if (entries_ == nullptr) entries_ = std::make_unique<Entry[]>(kSets * kWays);
+        const std::uint64_t hash = hash_of(collection);
+        Entry* set = &entries_[(hash >> 59) * kWays];
+        Entry* victim = set;
+        ++clock_;
+        for (std::size_t way = 0; way < kWays; ++way) {
+            Entry& entry = set[way];
+            if (entry.used && entry.hash == hash && same_key(entry.key, collection)) {
+                entry.last_use = clock_;
+                return &entry;
+            }
+            if (!entry.used || (victim->used && entry.last_use < victim->last_use)) victim = &entry;
+        }
+        // The key keeps its units' records alive: only units with short texts are kept.
+        for (const UnitEntry& entry : collection.units()) {
+            if (entry.unit.name().size() + entry.unit.symbol().size() > kLongestText) return nullptr;
+        }
+        // The copy is made first: should it fail, the old entry is still whole.
+        UnitCollection key = collection;
+        victim->key = std::move(key);
+        victim->hash = hash;
+        victim->last_use = clock_;
+        victim->used = true;
+        victim->has_full = false;
+        victim->has_text = 0;
+        victim->full = UnitCollection();
+        return victim;
+    }
+
+private:
+    static std::uint64_t hash_of(const UnitCollection& collection) noexcept {
+        std::uint64_t h = collection.size();
+        for (const UnitEntry& entry : collection.units()) {
+            h = (h ^ entry.unit.identity_hash()) * 0xFF51AFD7ED558CCDull;
+            h = (h ^ std::bit_cast<std::uint64_t>(entry.power)) * 0xC4CEB9FE1A85EC53ull;
+        }
+        return h ^ (h >> 31);
+    }
+    static bool same_bits(double a, double b) noexcept {
+        return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+    }
+    static bool same_key(const UnitCollection& key, const UnitCollection& collection) noexcept {
+        if (key.size() != collection.size() || !same_bits(key.multiplier(), collection.multiplier())) return false;
+        for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
+            if (!same_bits(key.exponents()[i], collection.exponents()[i])) return false;
+        }
+        const UnitEntries& a = key.units();
+        const UnitEntries& b = collection.units();
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            if (!a[i].unit.same_identity(b[i].unit) || !same_bits(a[i].power, b[i].power)) return false;
+        }
+        return true;
+    }
+
+    std::unique_ptr<Entry[]> entries_;  // made on first use
+    std::uint32_t clock_ = 0;
+};
+
+// The entry itself, before the heap blocks its collections, texts and kept records may own.
+static_assert(sizeof(DisplayMemo::Entry) <= 512);
+
+DisplayMemo& display_memo() {
+    thread_local DisplayMemo memo;
+    return memo;
+}
+
+std::uint8_t form_bit(UnitText form) noexcept { return static_cast<std::uint8_t>(1u << static_cast<unsigned>(form)); }
+
+}  // namespace
+
 Status display_quantity(Quantity& quantity, bool& units_simple, UnitText form, DisplayedQuantity& out) {
     Status simple = simple_simplify_in_place(quantity, units_simple);
     if (!simple) return simple;
     // A simply simplified collection of at most one unit is already fully simplified, and
     // converting into the very same units keeps the value: every form shows the quantity as it is.
-    const UnitCollection* shown = &quantity.unit;
+    const bool full = form == UnitText::Plain && quantity.unit.size() > 1;
     out.value_ = quantity.value;
-    if (form == UnitText::Plain && quantity.unit.size() > 1) {
-        // Only the shown copy carries the full simplification.
-        Expected<UnitCollection> simpler = simplify(quantity.unit);
-        if (!simpler) return std::move(simpler).error();
-        Expected<double> value = converted_value(quantity, *simpler);
-        if (!value) return std::move(value).error();
-        out.value_ = *value;
-        out.full_ = std::move(simpler).value();
-        shown = &*out.full_;
+    if (!full) {
+        if (const std::optional<LoneUnitText> lone = lone_unit_text(quantity.unit, form)) {
+            // Pieces of the unit's own texts, which live as long as the quantity's units.
+            for (std::string_view piece : lone->pieces) out.unit_text_.pieces[out.unit_text_.count++] = piece;
+            return Done{};
+        }
     }
-    if (const std::optional<LoneUnitText> lone = lone_unit_text(*shown, form)) {
-        // Pieces of the unit's own texts, which live as long as the quantity's units.
-        for (std::string_view piece : lone->pieces) out.unit_text_.pieces[out.unit_text_.count++] = piece;
+    DisplayMemo::Entry* entry = memos_enabled() ? display_memo().lookup(quantity.unit) : nullptr;
+    const UnitCollection* shown = &quantity.unit;
+    if (full) {
+        // Only the shown copy carries the full simplification.
+        if (entry != nullptr && entry->has_full) {
+            shown = &entry->full;
+            out.value_ = entry->into_full.apply(quantity.value);
+        } else {
+            Expected<UnitCollection> simpler = simplify(quantity.unit);
+            if (!simpler) return std::move(simpler).error();
+            Expected<Conversion> conversion = conversion_between(quantity.unit, *simpler);
+            if (!conversion) return std::move(conversion).error();
+            out.value_ = conversion->apply(quantity.value);
+            if (entry != nullptr) {
+                entry->full = std::move(simpler).value();
+                entry->into_full = *conversion;
+                entry->has_full = true;
+                shown = &entry->full;
+            } else {
+                out.full_ = std::move(simpler).value();
+                shown = &*out.full_;
+            }
+        }
+    }
+    out.unit_text_.count = 1;
+    if (entry != nullptr && (entry->has_text & form_bit(form))) {
+        out.unit_text_.pieces[0] = entry->text[static_cast<std::size_t>(form)];
         return Done{};
     }
     out.rendered_.clear();
     append_unit_text(out.rendered_, *shown, form);
+    if (entry != nullptr && out.rendered_.size() <= DisplayMemo::kLongestText) {
+        std::string& kept = entry->text[static_cast<std::size_t>(form)];
+        kept = out.rendered_;
+        entry->has_text |= form_bit(form);
+        out.unit_text_.pieces[0] = kept;
+        return Done{};
+    }
     out.unit_text_.pieces[0] = out.rendered_;
-    out.unit_text_.count = 1;
     return Done{};
 }
 

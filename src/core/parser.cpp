@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "memo.hpp"
 #include "unit_collection.hpp"
 #include "unit_text.hpp"
 
@@ -196,7 +197,7 @@ std::optional<UnitCollection> UnitCollection::from_unit_name(std::string_view te
 }
 
 std::optional<UnitCollection> UnitCollection::from_unit_name(std::string_view text, bool& dropped_a_name) {
-    if (text.size() > ParseCache::kMaxKey) return parse_unit_expression(text, dropped_a_name);
+    if (text.size() > ParseCache::kMaxKey || !memos_enabled()) return parse_unit_expression(text, dropped_a_name);
     thread_local ParseCache cache;
     if (const ParseCache::Slot* hit = cache.find(text)) {
         dropped_a_name = hit->dropped_a_name;

@@ -12,13 +12,17 @@ namespace {
 
 // The conversion formula: into base units and out again, with the offsets when both sides are a
 // single unit.
-double value_by_formula(const Quantity& source, const UnitCollection& target) noexcept {
-    double t = source.unit.multiplier() * source.value;
-    if (source.unit.size() == 1 && target.size() == 1) {
-        t = t - source.unit.units()[0].unit.offset();
-        t = t + target.units()[0].unit.offset();
+Conversion formula(const UnitCollection& source, const UnitCollection& target) noexcept {
+    Conversion c;
+    c.kind = Conversion::Kind::Scale;
+    c.source_multiplier = source.multiplier();
+    c.target_multiplier = target.multiplier();
+    if (source.size() == 1 && target.size() == 1) {
+        c.kind = Conversion::Kind::Offsets;
+        c.source_offset = source.units()[0].unit.offset();
+        c.target_offset = target.units()[0].unit.offset();
     }
-    return t / target.multiplier();
+    return c;
 }
 
 }  // namespace
@@ -43,15 +47,21 @@ Expected<Quantity> simple_simplify(Quantity&& r) {
     return as_unit_internal(r, std::move(simpler).value());
 }
 
-Expected<double> converted_value(const Quantity& source, const UnitCollection& target) {
-    if (!exponents_equal(source.unit.exponents(), target.exponents())) {
-        return Error::incompatible(as_string(source.unit), as_string(target));
+Expected<Conversion> conversion_between(const UnitCollection& source, const UnitCollection& target) {
+    if (!exponents_equal(source.exponents(), target.exponents())) {
+        return Error::incompatible(as_string(source), as_string(target));
     }
     // Into the same units the value stays as it is. Running it through the formula would add
     // rounding noise (an offset added and taken away again, two multipliers of the same units
     // that differ in the last bit) and lose the sign of a zero, and every result passes here.
-    if (same_units(source.unit, target)) return source.value;
-    return value_by_formula(source, target);
+    if (same_units(source, target)) return Conversion{};
+    return formula(source, target);
+}
+
+Expected<double> converted_value(const Quantity& source, const UnitCollection& target) {
+    Expected<Conversion> conversion = conversion_between(source.unit, target);
+    if (!conversion) return std::move(conversion).error();
+    return conversion->apply(source.value);
 }
 
 Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target) {

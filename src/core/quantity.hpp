@@ -27,6 +27,29 @@ inline bool same_units(const UnitCollection& a, const UnitCollection& b) noexcep
     }
     return true;
 }
+// How a value in one collection converts into another, worked out once for any number of values:
+// unchanged into the same units (same_units), otherwise into base units and out again, with the two
+// offsets when both collections hold exactly one entry.
+struct Conversion {
+    enum class Kind : unsigned char { Same, Scale, Offsets };
+    Kind kind = Kind::Same;
+    double source_multiplier = 1.0;
+    double target_multiplier = 1.0;
+    double source_offset = 0.0;
+    double target_offset = 0.0;
+
+    double apply(double value) const noexcept {
+        if (kind == Kind::Same) return value;
+        double t = source_multiplier * value;
+        if (kind == Kind::Offsets) {
+            t = t - source_offset;
+            t = t + target_offset;
+        }
+        return t / target_multiplier;
+    }
+};
+// The conversion between collections of equal dimension; IncompatibleUnits otherwise.
+Expected<Conversion> conversion_between(const UnitCollection& source, const UnitCollection& target);
 // The value that as_unit_internal would give, without building the quantity.
 Expected<double> converted_value(const Quantity& source, const UnitCollection& target);
 

@@ -109,10 +109,9 @@ SimpleSimplifyKind simple_simplify_kind(const UnitCollection& unit, double& mult
     multiplier = 1.0;
     exponents = BaseExponents{};
     if (n == 1 && units[0].power == 1.0) {
-        // The loop below for a lone unit at power 1, whose products and sums are exact.
-        const SingleUnit& only = units[0].unit;
-        multiplier = only.multiplier();
-        for (std::size_t k = 0; k < kBaseDimensionCount; ++k) exponents[k] += only.exponents()[k];
+        // The loop below for a lone unit at power 1, which has no pair to test and whose sums
+        // the compiler folds.
+        add_to_summaries(units[0].unit, 1.0, multiplier, exponents);
         if (!exponents_equal(exponents, unit.exponents())) return SimpleSimplifyKind::Drifts;
         return multiplier == unit.multiplier() ? SimpleSimplifyKind::Keeps : SimpleSimplifyKind::Resums;
     }
@@ -128,10 +127,7 @@ SimpleSimplifyKind simple_simplify_kind(const UnitCollection& unit, double& mult
             if (!same_sign && exponents_equal(a.exponents(), b.exponents())) return SimpleSimplifyKind::Merges;
             if (same_sign && exponents_inverse(a.exponents(), b.exponents())) return SimpleSimplifyKind::Merges;
         }
-        // The same products and sums, in the same order, as from_entries.
-        product *= a.multiplier_power(p);
-        const BaseExponents& e = a.exponents();
-        for (std::size_t k = 0; k < kBaseDimensionCount; ++k) sum[k] += p * e[k];
+        add_to_summaries(a, p, product, sum);
     }
     multiplier = product;
     exponents = sum;

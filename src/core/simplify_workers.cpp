@@ -12,6 +12,8 @@
 namespace tolvat::simplify_detail {
 namespace {
 
+// Process-wide counts of worker threads; atomic, since every thread that starts or ends a worker
+// changes them.
 std::atomic<std::size_t> g_live_workers{0};
 std::atomic<std::size_t> g_peak_workers{0};
 std::atomic<std::size_t> g_started_workers{0};

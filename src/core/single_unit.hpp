@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -91,6 +92,15 @@ public:
     friend bool operator==(const SingleUnit& a, const SingleUnit& b) noexcept {
         if (a.def_ == b.def_ && a.prefix_ == b.prefix_ && !a.def_->user_defined) return true;
         return fields_equal(a, b);
+    }
+
+    // The very same unit: the same table row with the same prefix, or the same user-defined
+    // record. Whoever keeps a unit to compare against later keeps the record alive with it, so
+    // the same identity always means the same fields. With a hash of that identity.
+    bool same_identity(const SingleUnit& other) const noexcept { return def_ == other.def_ && prefix_ == other.prefix_; }
+    std::uint64_t identity_hash() const noexcept {
+        return (reinterpret_cast<std::uintptr_t>(def_) * 0x9E3779B97F4A7C15ull) ^
+               (reinterpret_cast<std::uintptr_t>(prefix_) * 0xC2B2AE3D27D4EB4Full);
     }
 
 private:

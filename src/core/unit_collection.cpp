@@ -47,9 +47,7 @@ double remembered_pow(double m, double n) noexcept {
 UnitCollection UnitCollection::from_entries(UnitEntries units) {
     UnitCollection result;
     for (const UnitEntry& entry : units) {
-        result.multiplier_ *= entry.unit.multiplier_power(entry.power);
-        const BaseExponents& e = entry.unit.exponents();
-        for (std::size_t i = 0; i < kBaseDimensionCount; ++i) result.exponents_[i] += entry.power * e[i];
+        add_to_summaries(entry.unit, entry.power, result.multiplier_, result.exponents_);
     }
     result.units_ = std::move(units);
     return result;

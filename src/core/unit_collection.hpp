@@ -26,6 +26,17 @@ struct RelocatableByCopy<UnitEntry> : std::true_type {};
 // The entries in insertion order. At most one entry per distinct unit.
 using UnitEntries = SmallVector<UnitEntry, 2>;
 
+// Adds one entry's share to the summaries of a collection: the multiplier times the unit's
+// multiplier raised to the power, each exponent plus the power times the unit's exponent. Every
+// computation of the summaries from entries goes through this, entry by entry in order, so that
+// all of them agree to the last bit.
+inline void add_to_summaries(const SingleUnit& unit, double power, double& multiplier,
+                             BaseExponents& exponents) noexcept {
+    multiplier *= unit.multiplier_power(power);
+    const BaseExponents& e = unit.exponents();
+    for (std::size_t k = 0; k < kBaseDimensionCount; ++k) exponents[k] += power * e[k];
+}
+
 class UnitCollection {
 public:
     // The empty collection: the dimensionless unit with factor one.

@@ -307,6 +307,9 @@ PyObject* log_tolvat_round_sfig(PyObject* self, PyObject* const* args, Py_ssize_
     const std::optional<std::int32_t> figures = int32_argument(arg, "n_sig_figs");
     if (!figures) return nullptr;
     LogTolvatObject* object = as_log_tolvat(self);
+    // Only a read, but under exclusive access like Tolvat.round_sfig, which rounds its object's
+    // units in place first: the two methods of one name give way alike, with "Already borrowed",
+    // while any other call holds the object.
     ExclusiveAccess access(object->access);
     if (!access.ok()) return raise_already_borrowed();
     const double r = object->quantity.ratio();

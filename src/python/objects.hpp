@@ -25,11 +25,15 @@ using serial::SharedAccessPair;
 
 struct TolvatObject {
     PyObject_HEAD
+    // Guards the two fields below for the length of one call (access.hpp); atomic itself.
     AccessCounter access;
     // The units are known to be their own simple simplification, so the in-place simple
     // simplification that text and rounding start with has nothing to do. Read and written only
     // under exclusive access; it sits in what would otherwise be padding.
     bool units_simple;
+    // Read under shared access (or exclusive); replaced only under exclusive access, by
+    // simplify_inplace and by the in-place simple simplification of text and rounding. Written
+    // without access only while the object is being made, before any other thread can see it.
     Quantity quantity;
 };
 
@@ -41,7 +45,10 @@ inline Status simple_simplify_in_place(TolvatObject* object) {
 
 struct LogTolvatObject {
     PyObject_HEAD
+    // Guards `quantity` for the length of one call (access.hpp); atomic itself.
     AccessCounter access;
+    // Written only while the object is being made, before any other thread can see it; read
+    // under shared access afterwards (exclusive in round_sfig), so it never changes once shared.
     LogQuantity quantity;
 };
 
