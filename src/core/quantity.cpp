@@ -47,6 +47,24 @@ Expected<Quantity> simple_simplify(Quantity&& r) {
     return as_unit_internal(r, std::move(simpler).value());
 }
 
+bool same_units_in_any_order(const UnitCollection& a, const UnitCollection& b) noexcept {
+    // Equal units have equal sizes, so a unit whose size and power no unit of b shares rules b
+    // out at the cost of a few comparisons of numbers; conversions between different units of
+    // one dimension, the common case here, end at the first unit.
+    for (const UnitEntry& e : a.units()) {
+        const double size = e.unit.multiplier();
+        bool candidate = false;
+        for (const UnitEntry& f : b.units()) {
+            if (f.power == e.power && (f.unit.multiplier() == size || f.unit.same_identity(e.unit))) {
+                candidate = true;
+                break;
+            }
+        }
+        if (!candidate) return false;
+    }
+    return a.same_entries(b);
+}
+
 Expected<Conversion> conversion_between(const UnitCollection& source, const UnitCollection& target) {
     if (!exponents_equal(source.exponents(), target.exponents())) {
         return Error::incompatible(as_string(source), as_string(target));

@@ -59,6 +59,17 @@ TEST(AsUnitInternal, TheSameUnitsKeepTheValueWhateverMultiplierTheyCarry) {
                   std::bit_cast<std::uint64_t>(v));
     }
     EXPECT_EQ(*converted_value(Quantity{carried, 60.0}, parse("in/hr")), 3600.0);
+    // The same units in another order, with a multiplier carried another way.
+    const UnitCollection swapped = UnitCollection::pow(parse("min"), -1.0) * parse("in");
+    ASSERT_TRUE(swapped.same_entries(carried));
+    EXPECT_EQ(*converted_value(Quantity{swapped, 0.1}, carried), 0.1);
+    // Sizes beyond the double range: the same units still keep the value, and other units
+    // of the dimension, far apart or not, still convert.
+    const UnitCollection huge = UnitCollection::pow(parse("km"), 200.0);
+    ASSERT_TRUE(std::isinf(huge.multiplier()));
+    EXPECT_EQ(simple_simplify(Quantity{huge, 3.0})->value, 3.0);
+    EXPECT_EQ(*converted_value(Quantity{parse("km/hr"), 36.0}, parse("m/s")), 10.0);
+    EXPECT_EQ(*converted_value(Quantity{parse("yd"), 1.0}, parse("m")), 0.9144);
 }
 
 // Every product and quotient of two table units whose simple simplification keeps its units
