@@ -1,5 +1,7 @@
 #include "access.hpp"
 
+#include <pthread.h>
+
 #include <cstdint>
 
 namespace tolvat::access_detail {
@@ -97,6 +99,28 @@ ReaderRecord* claim_this_thread_record() noexcept {
     }
     return t_lease.record;
 }
+
+constinit std::atomic<std::uint32_t> g_epoch{0};
+
+void forget_other_threads_after_fork() noexcept {
+    // The child has one thread, this one: nothing else reads or writes what follows.
+    g_epoch.store(g_epoch.load(std::memory_order_relaxed) + (kHoldBits + 1), std::memory_order_relaxed);
+    const std::size_t used = g_records_used.load(std::memory_order_relaxed);
+    for (std::size_t i = 0; i < used; ++i) {
+        ReaderRecord& record = g_records[i];
+        if (&record == t_record) continue;
+        for (auto& slot : record.slots) slot.store(nullptr, std::memory_order_relaxed);
+        record.depth = 0;
+        record.in_use.store(false, std::memory_order_relaxed);
+    }
+}
+
+namespace {
+
+// Installed once, when the library is loaded; fork() runs it in the child before returning there.
+[[maybe_unused]] const int g_fork_handler = pthread_atfork(nullptr, nullptr, forget_other_threads_after_fork);
+
+}  // namespace
 
 bool announced_by_a_reader(const AccessCounter* counter) noexcept {
     // seq_cst: pairs with the claimer's seq_cst load or CAS of the count, so every record whose

@@ -68,6 +68,18 @@
 // The 1,025th thread finds no free record and does the same for every read; it tries for a record
 // again after kReadsBeforeReclaim reads, so it takes a slot once a thread ends. A thread whose
 // record was handed back (its thread-local destructors are running) also counts.
+//
+// ---- fork() ---------------------------------------------------------------------------------
+//
+// fork() copies a process with one thread. Holds that other threads had at that moment would
+// never end in the child, so the child forgets them: a counter word carries, in its high 16 bits,
+// the fork epoch it was written in, and a word of an earlier epoch holds nothing (below, "0",
+// "-1" and "n" are the low bits of a word of the current epoch); the child's fork handler
+// empties the records of the threads it does not have, and moves to the next epoch. The epoch
+// changes only then, while the child has one thread, so within a process it is a constant and
+// the argument above is untouched. The forking thread's announced reads stay (it goes on to end
+// them); its counted holds, which it can only have while Python code runs inside a read, lapse,
+// and letting go of a lapsed hold leaves the counter alone.
 #pragma once
 
 #include <atomic>
@@ -89,8 +101,8 @@ namespace tolvat {
 
 class AccessCounter;
 namespace access_detail {
-inline bool counted_read(AccessCounter& counter) noexcept;
-inline void end_counted_read(AccessCounter& counter) noexcept;
+inline bool counted_read(AccessCounter& counter, std::uint32_t epoch) noexcept;
+inline void end_counted_read(AccessCounter& counter, std::uint32_t epoch) noexcept;
 }  // namespace access_detail
 namespace concurrent {
 class SharedAccess;
@@ -105,21 +117,40 @@ class ExclusiveAccess;
 // The per-object counter. Only the access classes below touch it.
 class AccessCounter {
 private:
-    friend bool access_detail::counted_read(AccessCounter& counter) noexcept;
-    friend void access_detail::end_counted_read(AccessCounter& counter) noexcept;
+    friend bool access_detail::counted_read(AccessCounter& counter, std::uint32_t epoch) noexcept;
+    friend void access_detail::end_counted_read(AccessCounter& counter, std::uint32_t epoch) noexcept;
     friend class concurrent::SharedAccess;
     friend class concurrent::SharedAccessPair;
     friend class concurrent::ExclusiveAccess;
     friend class serial::SharedAccess;
     friend class serial::ExclusiveAccess;
 
-    // 0 free, -1 held by a writer, n > 0 held by n readers that use the counter. Atomic: readers
-    // and writers on any thread change it, in the orders the access classes give (the argument
-    // at the top of this file).
-    std::atomic<std::int32_t> state_{0};
+    // The fork epoch in the high 16 bits; in the low 16 bits 0 free, kWriter ("-1") held by a
+    // writer, n held by n readers that use the counter. A word of an earlier epoch is free.
+    // Atomic: readers and writers on any thread change it, in the orders the access classes give
+    // (the argument at the top of this file).
+    std::atomic<std::uint32_t> state_{0};
 };
 
 namespace access_detail {
+
+inline constexpr std::uint32_t kHoldBits = 0xFFFF;
+inline constexpr std::uint32_t kWriter = 0xFFFF;
+inline constexpr std::uint32_t kMostCountedReaders = 0xFFFE;
+
+// The fork epoch, in the high 16 bits: one more in a child than in its parent. Atomic, read
+// relaxed: it changes only in a child right after fork(), while the child has one thread.
+extern constinit std::atomic<std::uint32_t> g_epoch;
+inline std::uint32_t current_epoch() noexcept { return g_epoch.load(std::memory_order_relaxed); }
+
+// The holds a counter word records in `epoch`: none for a word of an earlier epoch.
+inline std::uint32_t holds(std::uint32_t word, std::uint32_t epoch) noexcept {
+    return (word & ~kHoldBits) == epoch ? word & kHoldBits : 0;
+}
+
+// In a child process: forgets the holds of every thread but the one that called fork(). A fork
+// handler, installed when the library is loaded.
+void forget_other_threads_after_fork() noexcept;
 
 inline constexpr std::size_t kSlotsPerThread = 6;
 
@@ -149,15 +180,16 @@ inline ReaderRecord* this_thread_record() noexcept {
 // the handshake: seq_cst loads of the count and of every slot (see the argument above).
 bool announced_by_a_reader(const AccessCounter* counter) noexcept;
 
-// One counted read: false when a writer holds the counter.
-inline bool counted_read(AccessCounter& counter) noexcept {
-    std::int32_t seen = counter.state_.load(std::memory_order_relaxed);  // a first guess only
-    while (seen >= 0) {
+// One counted read: false when a writer holds the counter (or, beyond reach in practice, when
+// it already counts as many readers as it can).
+inline bool counted_read(AccessCounter& counter, std::uint32_t epoch) noexcept {
+    std::uint32_t seen = counter.state_.load(std::memory_order_relaxed);  // a first guess only
+    while (holds(seen, epoch) < kMostCountedReaders) {
         TOLVAT_ACCESS_PAUSE();
         // Pairs with the writer's marking CAS: both modify state_, so whichever comes second in
         // its modification order sees the other (-1 here, n > 0 there) and fails. Acquire: pairs
         // with the release store of 0 by which the last writer let go.
-        if (counter.state_.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire,
+        if (counter.state_.compare_exchange_weak(seen, epoch | (holds(seen, epoch) + 1), std::memory_order_acquire,
                                                  std::memory_order_relaxed)) {
             return true;
         }
@@ -165,10 +197,14 @@ inline bool counted_read(AccessCounter& counter) noexcept {
     return false;
 }
 
-// Lets go of a counted read. Release: pairs with the acquire of the next writer's marking CAS, so
-// the reads done under it happen before that writer's changes.
-inline void end_counted_read(AccessCounter& counter) noexcept {
-    counter.state_.fetch_sub(1, std::memory_order_release);
+// Lets go of a counted read taken in `epoch` (one that a fork made lapse is over already).
+// Release: pairs with the acquire of the next writer's marking CAS, so the reads done under it
+// happen before that writer's changes.
+inline void end_counted_read(AccessCounter& counter, std::uint32_t epoch) noexcept {
+    std::uint32_t seen = counter.state_.load(std::memory_order_relaxed);
+    while ((seen & ~kHoldBits) == epoch &&
+           !counter.state_.compare_exchange_weak(seen, seen - 1, std::memory_order_release, std::memory_order_relaxed)) {
+    }
 }
 
 }  // namespace access_detail
@@ -178,7 +214,8 @@ namespace concurrent {
 // Holds shared access for a scope. Check `ok()` after construction.
 class SharedAccess {
 public:
-    explicit SharedAccess(AccessCounter& counter) noexcept : counter_(counter) {
+    explicit SharedAccess(AccessCounter& counter) noexcept
+        : counter_(counter), epoch_(access_detail::current_epoch()) {
         using namespace access_detail;
         record_ = this_thread_record();
         if (record_ != nullptr && record_->depth < kSlotsPerThread) {
@@ -192,7 +229,7 @@ public:
             TOLVAT_ACCESS_PAUSE();
             // The check R: seq_cst, pairs with the writer's marking CAS W. It also acquires the
             // release store of 0 by which the last writer let go, so its changes are visible.
-            if (counter.state_.load(std::memory_order_seq_cst) < 0) {
+            if (holds(counter.state_.load(std::memory_order_seq_cst), epoch_) == kWriter) {
                 // Backing off. Release: pairs with a writer's scan load.
                 slot.store(nullptr, std::memory_order_release);
                 record_ = nullptr;
@@ -204,7 +241,7 @@ public:
             return;
         }
         record_ = nullptr;
-        ok_ = counted_read(counter);
+        ok_ = counted_read(counter, epoch_);
     }
     ~SharedAccess() {
         if (!ok_) return;
@@ -215,7 +252,7 @@ public:
             // before that writer's changes.
             record_->slots[record_->depth].store(nullptr, std::memory_order_release);
         } else {
-            access_detail::end_counted_read(counter_);
+            access_detail::end_counted_read(counter_, epoch_);
         }
     }
     SharedAccess(const SharedAccess&) = delete;
@@ -224,6 +261,7 @@ public:
 
 private:
     AccessCounter& counter_;
+    std::uint32_t epoch_;
     access_detail::ReaderRecord* record_ = nullptr;  // set when the read is announced in a slot
     bool ok_ = false;
 };
@@ -232,7 +270,8 @@ private:
 // behind one fence. Fails, holding neither, when a writer holds either.
 class SharedAccessPair {
 public:
-    SharedAccessPair(AccessCounter& first, AccessCounter& second) noexcept : first_(first), second_(second) {
+    SharedAccessPair(AccessCounter& first, AccessCounter& second) noexcept
+        : first_(first), second_(second), epoch_(access_detail::current_epoch()) {
         using namespace access_detail;
         record_ = this_thread_record();
         if (record_ != nullptr && record_->depth + 2 <= kSlotsPerThread) {
@@ -251,8 +290,8 @@ public:
             TOLVAT_ACCESS_PAUSE();
             // The checks R: seq_cst, each pairs with the marking CAS of a writer of that object,
             // and acquires the release by which the last writer let go.
-            if (first.state_.load(std::memory_order_seq_cst) < 0 ||
-                second.state_.load(std::memory_order_seq_cst) < 0) {
+            if (holds(first.state_.load(std::memory_order_seq_cst), epoch_) == kWriter ||
+                holds(second.state_.load(std::memory_order_seq_cst), epoch_) == kWriter) {
                 // Backing off. Release: pairs with a writer's scan load.
                 slots[1].store(nullptr, std::memory_order_release);
                 slots[0].store(nullptr, std::memory_order_release);
@@ -264,9 +303,9 @@ public:
             return;
         }
         record_ = nullptr;
-        if (!counted_read(first)) return;
-        if (!counted_read(second)) {
-            end_counted_read(first);
+        if (!counted_read(first, epoch_)) return;
+        if (!counted_read(second, epoch_)) {
+            end_counted_read(first, epoch_);
             return;
         }
         ok_ = true;
@@ -280,8 +319,8 @@ public:
             record_->slots[record_->depth + 1].store(nullptr, std::memory_order_release);
             record_->slots[record_->depth].store(nullptr, std::memory_order_release);
         } else {
-            access_detail::end_counted_read(second_);
-            access_detail::end_counted_read(first_);
+            access_detail::end_counted_read(second_, epoch_);
+            access_detail::end_counted_read(first_, epoch_);
         }
     }
     SharedAccessPair(const SharedAccessPair&) = delete;
@@ -291,6 +330,7 @@ public:
 private:
     AccessCounter& first_;
     AccessCounter& second_;
+    std::uint32_t epoch_;
     access_detail::ReaderRecord* record_ = nullptr;
     bool ok_ = false;
 };
@@ -298,21 +338,25 @@ private:
 // Holds exclusive access for a scope. Check `ok()` after construction.
 class ExclusiveAccess {
 public:
-    explicit ExclusiveAccess(AccessCounter& counter) noexcept : counter_(counter) {
-        std::int32_t expected = 0;
+    explicit ExclusiveAccess(AccessCounter& counter) noexcept
+        : counter_(counter), epoch_(access_detail::current_epoch()) {
+        using namespace access_detail;
+        // "0": free in this epoch, or a word of an earlier one (a first guess; the CAS decides).
+        std::uint32_t expected = counter.state_.load(std::memory_order_relaxed);
+        if (holds(expected, epoch_) != 0) return;
         // The mark W: seq_cst, so it precedes the scan in S; pairs with a reader's check R (the
         // cycle A < R < W < L < A) and, as a read-modify-write, with a counted reader's CAS. It
         // acquires the release of the last writer and of counted readers that let go.
-        if (!counter.state_.compare_exchange_strong(expected, -1, std::memory_order_seq_cst,
+        if (!counter.state_.compare_exchange_strong(expected, epoch_ | kWriter, std::memory_order_seq_cst,
                                                     std::memory_order_relaxed)) {
             return;
         }
         TOLVAT_ACCESS_PAUSE();
         // The scan L (seq_cst loads of the count and of the slots).
-        if (access_detail::announced_by_a_reader(&counter)) {
+        if (announced_by_a_reader(&counter)) {
             // Backing off. Release: pairs with the acquire of the next reader's check or writer's
             // mark (nothing was changed, but it keeps one rule for every store of 0).
-            counter.state_.store(0, std::memory_order_release);
+            counter.state_.store(epoch_, std::memory_order_release);
             return;
         }
         ok_ = true;
@@ -321,8 +365,11 @@ public:
         if (!ok_) return;
         TOLVAT_ACCESS_PAUSE();
         // Letting go. Release: pairs with the acquire of the next reader's check or counted CAS,
-        // or the next writer's mark, so this writer's changes happen before what they do.
-        counter_.state_.store(0, std::memory_order_release);
+        // or the next writer's mark, so this writer's changes happen before what they do. A CAS
+        // rather than a store only for a hold that a fork made lapse: the counter may have been
+        // taken since, and is left alone.
+        std::uint32_t held = epoch_ | access_detail::kWriter;
+        counter_.state_.compare_exchange_strong(held, epoch_, std::memory_order_release, std::memory_order_relaxed);
     }
     ExclusiveAccess(const ExclusiveAccess&) = delete;
     ExclusiveAccess& operator=(const ExclusiveAccess&) = delete;
@@ -330,6 +377,7 @@ public:
 
 private:
     AccessCounter& counter_;
+    std::uint32_t epoch_;
     bool ok_ = false;
 };
 
@@ -340,13 +388,17 @@ namespace serial {
 // Under the interpreter lock one thread runs at a time; the counter guards against re-entry only.
 class SharedAccess {
 public:
-    explicit SharedAccess(AccessCounter& counter) noexcept : counter_(counter) {
-        const std::int32_t seen = counter.state_.load(std::memory_order_relaxed);
-        ok_ = seen >= 0;
-        if (ok_) counter.state_.store(seen + 1, std::memory_order_relaxed);
+    explicit SharedAccess(AccessCounter& counter) noexcept
+        : counter_(counter), epoch_(access_detail::current_epoch()) {
+        const std::uint32_t held = access_detail::holds(counter.state_.load(std::memory_order_relaxed), epoch_);
+        ok_ = held < access_detail::kMostCountedReaders;
+        if (ok_) counter.state_.store(epoch_ | (held + 1), std::memory_order_relaxed);
     }
     ~SharedAccess() {
-        if (ok_) counter_.state_.store(counter_.state_.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
+        if (!ok_) return;
+        // A read that a fork made lapse is over already.
+        const std::uint32_t seen = counter_.state_.load(std::memory_order_relaxed);
+        if ((seen & ~access_detail::kHoldBits) == epoch_) counter_.state_.store(seen - 1, std::memory_order_relaxed);
     }
     SharedAccess(const SharedAccess&) = delete;
     SharedAccess& operator=(const SharedAccess&) = delete;
@@ -354,6 +406,7 @@ public:
 
 private:
     AccessCounter& counter_;
+    std::uint32_t epoch_;
     bool ok_;
 };
 
@@ -369,12 +422,15 @@ private:
 
 class ExclusiveAccess {
 public:
-    explicit ExclusiveAccess(AccessCounter& counter) noexcept : counter_(counter) {
-        ok_ = counter.state_.load(std::memory_order_relaxed) == 0;
-        if (ok_) counter.state_.store(-1, std::memory_order_relaxed);
+    explicit ExclusiveAccess(AccessCounter& counter) noexcept
+        : counter_(counter), epoch_(access_detail::current_epoch()) {
+        ok_ = access_detail::holds(counter.state_.load(std::memory_order_relaxed), epoch_) == 0;
+        if (ok_) counter.state_.store(epoch_ | access_detail::kWriter, std::memory_order_relaxed);
     }
     ~ExclusiveAccess() {
-        if (ok_) counter_.state_.store(0, std::memory_order_relaxed);
+        if (ok_ && counter_.state_.load(std::memory_order_relaxed) == (epoch_ | access_detail::kWriter)) {
+            counter_.state_.store(epoch_, std::memory_order_relaxed);
+        }
     }
     ExclusiveAccess(const ExclusiveAccess&) = delete;
     ExclusiveAccess& operator=(const ExclusiveAccess&) = delete;
@@ -382,6 +438,7 @@ public:
 
 private:
     AccessCounter& counter_;
+    std::uint32_t epoch_;
     bool ok_;
 };
 

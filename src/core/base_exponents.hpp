@@ -4,7 +4,10 @@
 #include <array>
 #include <cstddef>
 
-#if defined(__SSE2__)
+// SSE2 where the target has it, unless the build asks for the portable loops (TOLVAT_PORTABLE),
+// which the tests also run.
+#if defined(__SSE2__) && !defined(TOLVAT_PORTABLE)
+#define TOLVAT_SSE2_EXPONENTS 1
 #include <emmintrin.h>
 #endif
 
@@ -52,7 +55,7 @@ constexpr BaseExponents dimension(const NamedExponents& e) noexcept {
 
 // Exact component-wise equality; a NaN component never matches.
 inline bool exponents_equal(const BaseExponents& a, const BaseExponents& b) noexcept {
-#if defined(__SSE2__)
+#if defined(TOLVAT_SSE2_EXPONENTS)
     // Two components per comparison, with the same IEEE rules as ==, and no branch per component.
     __m128d all = _mm_cmpeq_pd(_mm_loadu_pd(&a[0]), _mm_loadu_pd(&b[0]));
     all = _mm_and_pd(all, _mm_cmpeq_pd(_mm_loadu_pd(&a[2]), _mm_loadu_pd(&b[2])));
@@ -69,7 +72,7 @@ inline bool exponents_equal(const BaseExponents& a, const BaseExponents& b) noex
 
 // Each component of one is the negation of the same component of the other.
 inline bool exponents_inverse(const BaseExponents& a, const BaseExponents& b) noexcept {
-#if defined(__SSE2__)
+#if defined(TOLVAT_SSE2_EXPONENTS)
     // 0 - b is -b exactly (up to the sign of a zero, which == ignores), NaN stays NaN.
     const __m128d zero = _mm_setzero_pd();
     __m128d all = _mm_cmpeq_pd(_mm_loadu_pd(&a[0]), _mm_sub_pd(zero, _mm_loadu_pd(&b[0])));

@@ -7,34 +7,11 @@
 #include <string_view>
 
 #include "base_exponents.hpp"
+#include "unit_tables.hpp"
 
 namespace tolvat {
 
 class SingleUnit;
-
-struct UnitDef {
-    std::string_view name;
-    std::string_view symbol;
-    double offset;
-    double multiplier;
-    BaseExponents exponents;
-    bool user_defined = false;  // true only for the records of user-defined units
-};
-
-struct PrefixDef {
-    std::string_view name;
-    std::string_view symbol;
-    double factor;
-};
-
-struct UnitAlias {
-    std::string_view alias;
-    std::string_view canonical;
-};
-
-inline constexpr std::size_t kUnitCount = 136;
-inline constexpr std::size_t kPrefixCount = 34;
-inline constexpr std::size_t kUnitAliasCount = 33;
 
 std::span<const UnitDef, kUnitCount> unit_table() noexcept;
 std::span<const PrefixDef, kPrefixCount> prefix_table() noexcept;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <iterator>
 #include <span>
 #include <string_view>
 
@@ -16,7 +17,14 @@ struct LogUnitDef {
 // A resolved logarithmic unit: a row of the table, shared rather than copied.
 using LogUnit = const LogUnitDef*;
 
-inline constexpr std::size_t kLogUnitCount = 4;
+// Saved states name a logarithmic unit by its row (state.hpp): rows are only ever added at the end.
+inline constexpr LogUnitDef kLogUnits[] = {
+    {.name = "bel", .symbol = "B", .base = 10.0},
+    {.name = "decibel", .symbol = "dB", .base = 1.2589254117941673},
+    {.name = "neper", .symbol = "Np", .base = 2.718281828459045},
+    {.name = "semitone", .symbol = "stn", .base = 1.0594630943592953},
+};
+inline constexpr std::size_t kLogUnitCount = std::size(kLogUnits);
 
 std::span<const LogUnitDef, kLogUnitCount> log_unit_table() noexcept;
 

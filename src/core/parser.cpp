@@ -1,6 +1,5 @@
 // The unit-expression parser: "m/s2", "N.m2/kg", "degree Celsius".
 #include <array>
-#include <charconv>
 #include <string>
 #include <cstdint>
 #include <string_view>
@@ -100,15 +99,11 @@ bool split_unit_power(std::string_view piece, std::string_view& name, double& po
         return true;
     }
     name = piece.substr(0, last_digit);
-    const std::string_view power_text = piece.substr(last_digit);
-    const char* first = power_text.data();
-    const char* last = first + power_text.size();
-    auto [ptr, ec] = std::from_chars(first, last, power);
-    if (ec != std::errc() || ptr != last) {
-        // A trailing "." after the digit is still a decimal number ("2." reads as 2).
-        if (ec == std::errc() && ptr + 1 == last && *ptr == '.') return true;
-        return false;
-    }
+    // What follows the digit holds no digit, so the power text is a number only as the digit
+    // alone or with a trailing "." ("2." reads as 2); anything else ("2e", "2-", "2x") is not.
+    const std::string_view rest = piece.substr(last_digit + 1);
+    if (!rest.empty() && rest != ".") return false;
+    power = static_cast<double>(piece[last_digit] - '0');
     return true;
 }
 

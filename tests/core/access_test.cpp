@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -129,6 +133,57 @@ TEST(Access, RecordsOfEndedThreadsAreReused) {
         std::thread([&] { EXPECT_TRUE(SharedAccess(counter).ok()); }).join();
     }
     EXPECT_TRUE(ExclusiveAccess(counter).ok());
+}
+
+}  // namespace
+}  // namespace tolvat
+
+namespace tolvat {
+namespace {
+
+// A child of fork() has only the forking thread: the holds another thread had at that moment
+// (an announced read, a counted read, a writer's mark) must not outlive it there. The forking
+// thread's own read goes on and ends normally.
+TYPED_TEST(AccessRule, AChildForgetsTheHoldsOfThreadsItDoesNotHave) {
+    using Shared = typename TypeParam::Shared;
+    using Exclusive = typename TypeParam::Exclusive;
+    AccessCounter written, read, deep, mine;
+    std::atomic<bool> holding{false}, release{false};
+    std::thread other([&] {
+        Exclusive w(written);
+        Shared r(read);
+        // Past the slots of this thread's record, so the last reads are counted in the object.
+        std::vector<std::unique_ptr<Shared>> nest;
+        for (std::size_t i = 0; i < access_detail::kSlotsPerThread + 1; ++i) nest.push_back(std::make_unique<Shared>(deep));
+        EXPECT_TRUE(w.ok() && r.ok() && nest.back()->ok());
+        holding = true;
+        while (!release) std::this_thread::yield();
+    });
+    while (!holding) std::this_thread::yield();
+    Shared own(mine);
+    const pid_t child = fork();
+    if (child == 0) {
+        bool fine = own.ok();
+        for (AccessCounter* c : {&written, &read, &deep}) {
+            {
+                Shared s(*c);
+                fine = fine && s.ok();
+            }
+            Exclusive e(*c);
+            fine = fine && e.ok();
+        }
+        _exit(fine ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    // The parent still has every hold.
+    EXPECT_FALSE(Shared(written).ok());
+    EXPECT_FALSE(Exclusive(read).ok());
+    EXPECT_FALSE(Exclusive(deep).ok());
+    release = true;
+    other.join();
+    EXPECT_TRUE(Exclusive(written).ok() && Exclusive(read).ok() && Exclusive(deep).ok());
 }
 
 }  // namespace

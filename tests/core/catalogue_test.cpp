@@ -181,7 +181,7 @@ TEST(SingleUnit, RowsFromOutsideTheTablesBecomeOwnedCopies) {
     // An affine row keeps its offset; a row of the table stays the table's own.
     UnitDef celsius = *query_unit_names_internal("degree Celsius", false);
     EXPECT_EQ(SingleUnit::create_from_unit_def_static(celsius).offset(), -273.15);
-    EXPECT_TRUE(SingleUnit::create_from_unit_def_static(celsius) == *search_for_unit_name("degC"));
+    EXPECT_TRUE(SingleUnit::create_from_unit_def_static(celsius) == search_for_unit_name("°C").value());
 }
 
 }  // namespace

@@ -8,8 +8,10 @@ per argument by the rules of the conversions (text, unit operand, number operand
 
 import decimal
 import fractions
+import functools
 import math
 import struct
+import subprocess
 import sys
 
 import pytest
@@ -347,13 +349,22 @@ def operator_outcomes(x):
     return outcomes
 
 
+@functools.cache
+def decimal_modulus_crashes():
+    """Whether this interpreter crashes on pow() whose modulus alone is a Decimal (CPython 3.13.0
+    does, whatever the other operands are); such a call cannot be made there."""
+    probe = "import decimal\ntry: pow(object(), 2, decimal.Decimal(1))\nexcept TypeError: pass"
+    return subprocess.run([sys.executable, "-c", probe], capture_output=True).returncode != 0
+
+
 @pytest.mark.parametrize("x", HOSTILE, ids=label)
 def test_operators_both_ways(x):
     objects = list(quantities())
     outcomes = operator_outcomes(x)
     for target in objects:
         for name, op in OPERATORS:
-            check(lambda: op(target, x), outcomes, objects, f"q {name} x")
+            if not (name == "pow3" and isinstance(x, decimal.Decimal) and decimal_modulus_crashes()):
+                check(lambda: op(target, x), outcomes, objects, f"q {name} x")
             # On the left, the operand's own type goes first and may raise its own errors.
             own = [Expect(ValueError, "complex modulo")] if isinstance(x, complex) and name == "pow3" else []
             check(lambda: op(x, target), outcomes + own, objects, f"x {name} q")
