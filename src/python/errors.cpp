@@ -57,6 +57,9 @@ PyObject* raise_error(const Error& error) noexcept {
         case ErrorKind::NotCoercibleToNumber:
             type = PyExc_TypeError;
             break;
+        case ErrorKind::NonFinitePower:
+            type = PyExc_ValueError;
+            break;
         case ErrorKind::Internal:
             // This interpreter's type, found the slow way: internal failures are rare.
             if (const ModuleState* state = current_module_state()) {
