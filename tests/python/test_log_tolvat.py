@@ -225,8 +225,8 @@ def test_conversion_argument_binding():
 def test_exp_log_and_log10_act_on_the_ratio(name, symbol, base):
     x = L(symbol)
     assert x.exp() == x.__exp__() == math.exp(base)
-    assert x.log() == x.__log__() == math.log(base)
-    assert x.log10() == x.__log10__() == math.log10(base)
+    assert x.log() == x.__log__() == pytest.approx(ONE_IN[symbol]["Np"], rel=1e-15, abs=0)
+    assert x.log10() == x.__log10__() == pytest.approx(ONE_IN[symbol]["B"], rel=1e-15, abs=0)
     assert int(x) == math.trunc(base) and type(int(x)) is int
 
 
@@ -245,7 +245,7 @@ def test_values_reached_by_scaling():
 def test_int_truncates_the_ratio_to_an_exact_int():
     # Larger than 32 bits: the exact integer, no saturation.
     assert int(L("B") * 10) == 10_000_000_000
-    assert int(L("B") * 300) == int(math.pow(10.0, 300.0))
+    assert int(L("B") * 300) == int(1e300)
     assert int(L("B") * -1) == 0  # ratio 0.1
     assert int(L("dB") * 20) == 100
     assert int(L("Np") * 2.5) == math.trunc(math.e**2.5)
