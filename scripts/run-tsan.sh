@@ -70,7 +70,7 @@ if ! "$venv/bin/python" -c 'import pytest' 2>/dev/null; then
   # pip under the instrumented interpreter: its reports are CPython's and pip's, not ours.
   TSAN_OPTIONS="$tsan_env report_bugs=0" "$PYTHON" -m venv "$venv" || exit 1
   TSAN_OPTIONS="$tsan_env report_bugs=0" "$venv/bin/python" -m pip install -q --disable-pip-version-check pytest \
-    >/dev/null || exit 1
+    >"$OUT/pip.log" 2>&1 || { tail -20 "$OUT/pip.log"; exit 1; }
 fi
 py="$venv/bin/python"
 export PYTHONPATH="$OUT/module"
