@@ -9,7 +9,7 @@
 #
 # Runs:
 #   1. the C++ core tests (the access rule's tests, the simplification workers) and the access
-#      handshake with random pauses between its steps, millions of operations;
+#      handshake with random pauses between its steps, ten million operations;
 #   2. every pytest file that starts threads;
 #   3. scripts/stress.py: 8 threads x 20,000 mixed operations on shared quantities, 1,000
 #      simplifications that start workers, interpreter exits while workers run;
@@ -55,7 +55,7 @@ t=$(now)
 "$OUT/core/tolvat_core_tests" >"$LOGS/core-tests.out" 2>&1 || failed=1
 tail -1 "$LOGS/core-tests.out"; took "$t"
 t=$(now)
-iterations=$([ "$QUICK" = 1 ] && echo 5000 || echo 50000)
+iterations=$([ "$QUICK" = 1 ] && echo 5000 || echo 200000)
 TOLVAT_ACCESS_ITERATIONS=$iterations "$OUT/core/tolvat_access_interleavings" >"$LOGS/interleavings.out" 2>&1 || failed=1
 grep -E 'operations:' "$LOGS/interleavings.out"; tail -1 "$LOGS/interleavings.out"; took "$t"
 
