@@ -121,9 +121,24 @@ private:
 // The entry itself, before the heap blocks its collections, texts and kept records may own.
 static_assert(sizeof(DisplayMemo::Entry) <= 512);
 
+// This thread's memo: a constant-initialised pointer, read with one thread-local access; the memo
+// is made, and its release at thread exit arranged, out of line on first use.
+constinit thread_local DisplayMemo* t_display_memo = nullptr;
+
+struct DisplayMemoOwner {
+    std::unique_ptr<DisplayMemo> memo = std::make_unique<DisplayMemo>();
+    ~DisplayMemoOwner() { t_display_memo = nullptr; }
+};
+
+[[gnu::noinline]] DisplayMemo& first_display_memo() {
+    thread_local DisplayMemoOwner owner;
+    t_display_memo = owner.memo.get();
+    return *owner.memo;
+}
+
 DisplayMemo& display_memo() {
-    thread_local DisplayMemo memo;
-    return memo;
+    if (DisplayMemo* memo = t_display_memo) return *memo;
+    return first_display_memo();
 }
 
 std::uint8_t form_bit(UnitText form) noexcept { return static_cast<std::uint8_t>(1u << static_cast<unsigned>(form)); }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "../core/text_buffer.hpp"
 #include "python_api.hpp"
 
 namespace tolvat::py {
@@ -11,14 +12,9 @@ namespace tolvat::py {
 // A new str holding the UTF-8 `text`. Nearly every text is ASCII, which is copied straight into
 // a new one-byte string; anything else is decoded, with replacement characters for bad bytes.
 inline PyObject* python_text(std::string_view text) noexcept {
-    unsigned char seen = 0;
-    for (unsigned char c : text) seen |= c;
-    if (seen >= 0x80) return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    if (!is_ascii(text)) return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
     PyObject* result = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
-    if (result != nullptr) {
-        char* out = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(result));
-        for (char c : text) *out++ = c;
-    }
+    if (result != nullptr) copy_text(reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(result)), text.data(), text.size());
     return result;
 }
 
