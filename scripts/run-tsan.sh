@@ -79,7 +79,10 @@ step "threaded pytest files"
 t=$(now)
 # Every file that starts threads, and the re-entrancy tests (Python code run while a call holds
 # an object, which is where the access rule meets the interpreter).
-threaded=$(cd tests/python && { grep -l -i thread test_*.py; echo test_reentrancy.py; } | sort -u | tr '\n' ' ')
+threaded=$(cd tests/python && {
+  grep -l -E '^(import|from) threading|thread_support|worker_support|stress_workload|ThreadPool' test_*.py
+  echo test_reentrancy.py
+} | sort -u | tr '\n' ' ')
 echo "$threaded"
 # Not the long figures: the timing-free, thread-starting tests as they stand.
 (cd tests/python && "$py" -m pytest -q -p no:cacheprovider $threaded) >"$LOGS/pytest.out" 2>&1 || failed=1
