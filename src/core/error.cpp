@@ -16,6 +16,8 @@ std::string Error::message() const {
             return first + " cannot be coerced into a unit";
         case ErrorKind::NotCoercibleToNumber:
             return first + " cannot be coerced into a number";
+        case ErrorKind::NonFinitePower:
+            return "cannot raise " + first + " to a non-finite power " + second;
         case ErrorKind::Internal:
             return first;
     }

@@ -14,6 +14,8 @@ enum class ErrorKind {
     IncompatibleUnits,
     NotCoercibleToUnit,
     NotCoercibleToNumber,
+    // A unit raised to a NaN or infinite power: no unit has such a power. Raised as ValueError.
+    NonFinitePower,
     // Not a user-facing kind: a consistency failure of the unit algebra. The binding raises
     // it as an exception deriving directly from BaseException.
     Internal,
@@ -22,7 +24,7 @@ enum class ErrorKind {
 struct Error {
     ErrorKind kind;
     std::string first;
-    std::string second;  // only IncompatibleUnits uses it
+    std::string second;  // only IncompatibleUnits and NonFinitePower use it
 
     static Error unit_not_found(std::string text) { return {ErrorKind::UnitNotFound, std::move(text), {}}; }
     static Error log_unit_not_found(std::string text) {
@@ -33,6 +35,9 @@ struct Error {
     }
     static Error incompatible(std::string first, std::string second) {
         return {ErrorKind::IncompatibleUnits, std::move(first), std::move(second)};
+    }
+    static Error non_finite_power(std::string unit_text, std::string power_text) {
+        return {ErrorKind::NonFinitePower, std::move(unit_text), std::move(power_text)};
     }
     static Error internal(std::string message) { return {ErrorKind::Internal, std::move(message), {}}; }
 

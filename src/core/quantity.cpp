@@ -11,22 +11,18 @@ namespace tolvat {
 namespace {
 
 // The conversion formula: into base units and out again, with the offsets when both sides are a
-// single unit. `target_multiplier` is the target's multiplier.
-Conversion formula(const UnitCollection& source, double target_multiplier, const UnitCollection& target) noexcept {
+// single unit.
+Conversion formula(const UnitCollection& source, const UnitCollection& target) noexcept {
     Conversion c;
     c.kind = Conversion::Kind::Scale;
     c.source_multiplier = source.multiplier();
-    c.target_multiplier = target_multiplier;
+    c.target_multiplier = target.multiplier();
     if (source.size() == 1 && target.size() == 1) {
         c.kind = Conversion::Kind::Offsets;
         c.source_offset = source.units()[0].unit.offset();
         c.target_offset = target.units()[0].unit.offset();
     }
     return c;
-}
-
-double value_by_formula(const Quantity& source, double target_multiplier, const UnitCollection& target) noexcept {
-    return formula(source.unit, target_multiplier, target).apply(source.value);
 }
 
 }  // namespace
@@ -39,9 +35,7 @@ Expected<Quantity> simple_simplify(Quantity&& r) {
             return std::move(r);
         case SimpleSimplifyKind::Resums:
             // Nothing merges and the dimension holds: the simple simplification is the same
-            // entries with another multiplier. The conversion formula, done in place, so the
-            // entries are handed over to the result rather than copied.
-            r.value = value_by_formula(r, multiplier, r.unit);
+            // entries with their multiplier recomputed, so the same units, and the value stays.
             r.unit.resum(exponents, multiplier);
             return std::move(r);
         case SimpleSimplifyKind::Drifts:  // the long way reports it
@@ -53,15 +47,33 @@ Expected<Quantity> simple_simplify(Quantity&& r) {
     return as_unit_internal(r, std::move(simpler).value());
 }
 
+bool same_units_in_any_order(const UnitCollection& a, const UnitCollection& b) noexcept {
+    // Equal units have equal sizes, so a unit whose size and power no unit of b shares rules b
+    // out at the cost of a few comparisons of numbers; conversions between different units of
+    // one dimension, the common case here, end at the first unit.
+    for (const UnitEntry& e : a.units()) {
+        const double size = e.unit.multiplier();
+        bool candidate = false;
+        for (const UnitEntry& f : b.units()) {
+            if (f.power == e.power && (f.unit.multiplier() == size || f.unit.same_identity(e.unit))) {
+                candidate = true;
+                break;
+            }
+        }
+        if (!candidate) return false;
+    }
+    return a.same_entries(b);
+}
+
 Expected<Conversion> conversion_between(const UnitCollection& source, const UnitCollection& target) {
     if (!exponents_equal(source.exponents(), target.exponents())) {
         return Error::incompatible(as_string(source), as_string(target));
     }
-    // Into the very same units the value stays as it is. Running it through the formula would
-    // add rounding noise (an offset added and taken away again, a multiplier applied and divided
-    // out) and lose the sign of a zero, and every result passes through here.
-    if (identical_units(source, target)) return Conversion{};
-    return formula(source, target.multiplier(), target);
+    // Into the same units the value stays as it is. Running it through the formula would add
+    // rounding noise (an offset added and taken away again, two multipliers of the same units
+    // that differ in the last bit) and lose the sign of a zero, and every result passes here.
+    if (same_units(source, target)) return Conversion{};
+    return formula(source, target);
 }
 
 Expected<double> converted_value(const Quantity& source, const UnitCollection& target) {

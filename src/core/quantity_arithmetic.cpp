@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "number_text.hpp"
 #include "render.hpp"
 
 namespace tolvat {
@@ -17,6 +18,16 @@ double rescaled(const Quantity& self, const Quantity& other) {
     double t = other.value * other.unit.multiplier();
     t = t / self.unit.multiplier();
     return t;
+}
+
+// base ** p for a NaN or infinite p. A unit's power times p would be NaN or infinite, which no
+// unit can have, so a base with units fails; a base without any (every power zero) is a plain
+// number, and its power is that number's IEEE power with no unit.
+Expected<Quantity> non_finite_power(const Quantity& base, double p) {
+    for (const UnitEntry& entry : base.unit.units()) {
+        if (entry.power != 0.0) return Error::non_finite_power(as_string(base.unit), number_text(p));
+    }
+    return simple_simplify(Quantity{UnitCollection(), std::pow(base.value * base.unit.multiplier(), p)});
 }
 
 }  // namespace
@@ -62,6 +73,7 @@ Expected<Quantity> power(const Quantity& base, const Quantity& exponent) {
 }
 
 Expected<Quantity> power_by_number(const Quantity& base, double p) {
+    if (!std::isfinite(p)) [[unlikely]] return non_finite_power(base, p);
     return simple_simplify(Quantity{UnitCollection::pow(base.unit, p), std::pow(base.value, p)});
 }
 

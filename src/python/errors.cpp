@@ -4,12 +4,11 @@
 #include <string>
 
 #include "../core/unit_text_advice.hpp"
+#include "module_state.hpp"
 
 namespace tolvat::py {
 namespace {
 
-PyObject* g_internal_error = nullptr;
-PyObject* g_add_note_name = nullptr;  // "add_note", interned once
 
 PyObject* fetch_exception() noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
@@ -37,18 +36,12 @@ void restore_exception(PyObject* exc) noexcept {
 
 }  // namespace
 
-int ensure_error_objects() noexcept {
-    if (g_add_note_name == nullptr) {
-        g_add_note_name = PyUnicode_InternFromString("add_note");
-        if (g_add_note_name == nullptr) return -1;
-    }
-    if (g_internal_error != nullptr) return 0;
-    g_internal_error = PyErr_NewExceptionWithDoc(
+PyObject* new_internal_error_type() noexcept {
+    return PyErr_NewExceptionWithDoc(
         "tolvat.TolvatInternalError",
         "An internal consistency failure of the unit algebra. Derives from BaseException so that "
         "`except Exception` does not swallow it.",
         PyExc_BaseException, nullptr);
-    return g_internal_error != nullptr ? 0 : -1;
 }
 
 PyObject* raise_error(const Error& error) noexcept {
@@ -64,8 +57,16 @@ PyObject* raise_error(const Error& error) noexcept {
         case ErrorKind::NotCoercibleToNumber:
             type = PyExc_TypeError;
             break;
+        case ErrorKind::NonFinitePower:
+            type = PyExc_ValueError;
+            break;
         case ErrorKind::Internal:
-            type = g_internal_error != nullptr ? g_internal_error : PyExc_SystemError;
+            // This interpreter's type, found the slow way: internal failures are rare.
+            if (const ModuleState* state = current_module_state()) {
+                type = state->internal_error;
+            } else {
+                type = PyExc_SystemError;
+            }
             break;
     }
     std::string message;
@@ -107,7 +108,7 @@ void attach_note(PyObject* note) noexcept {
         return;
     }
     if (note != nullptr) {
-        PyObject* result = PyObject_CallMethodOneArg(exc, g_add_note_name, note);
+        PyObject* result = PyObject_CallMethod(exc, "add_note", "O", note);
         Py_DECREF(note);
         if (result == nullptr) {
             PyErr_Clear();

@@ -8,11 +8,9 @@
 
 namespace tolvat::py {
 
-// Creates, once per process, what raising errors needs: the exception raised for internal
-// consistency failures (derived directly from BaseException, and not a module attribute) and the
-// interned name "add_note". Called by the module's execution step; -1 with an exception set on
-// failure.
-int ensure_error_objects() noexcept;
+// A new exception type for internal consistency failures (derived directly from BaseException;
+// not a module attribute), one per interpreter's module; nullptr with an exception set on failure.
+PyObject* new_internal_error_type() noexcept;
 
 // Raises the Python exception for `error`. Always returns nullptr.
 PyObject* raise_error(const Error& error) noexcept;

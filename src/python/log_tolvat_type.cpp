@@ -29,17 +29,17 @@
 
 namespace tolvat::py {
 
-PyTypeObject* g_log_tolvat_type = nullptr;
-
-namespace {
-
 void log_tolvat_dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     as_log_tolvat(self)->quantity.~LogQuantity();
     as_log_tolvat(self)->access.~AccessCounter();
     PyObject_Free(self);
-    release_instance_type(type);
+    Py_DECREF(type);
 }
+
+
+namespace {
+
 
 // A copy of self's quantity, read under shared access; RuntimeError "Already mutably borrowed"
 // while another call holds the object exclusively.
@@ -65,7 +65,7 @@ std::optional<LogUnit> other_unit(PyObject* other) noexcept {
 
 // ---- Constructor -------------------------------------------------------------------------------
 
-PyObject* log_tolvat_unit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* log_tolvat_unit(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     static const char* const names[] = {"unit_name_or_symbol"};
     PyObject* arg;
     if (!bind_arguments("unit", args, nargs, kwnames, names, 1, 1, &arg)) return nullptr;
@@ -73,7 +73,7 @@ PyObject* log_tolvat_unit(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     if (!text) return nullptr;
     const LogUnit unit = search_for_log_unit_name(*text);
     if (unit == nullptr) return raise_log_unit_not_found(*text);
-    return new_log_tolvat(LogQuantity{unit, 1.0});
+    return new_log_tolvat(as_type(cls), LogQuantity{unit, 1.0});
 }
 
 // ---- Conversion to other logarithmic units ----------------------------------------------------
@@ -86,7 +86,7 @@ PyObject* log_tolvat_as_unit(PyObject* self, PyObject* const* args, Py_ssize_t n
     if (!quantity) return nullptr;
     const std::optional<LogUnit> target = other_unit(other);
     if (!target) return nullptr;
-    return new_log_tolvat(LogQuantity{*target, quantity->value_in(*target)});
+    return new_log_tolvat(Py_TYPE(self), LogQuantity{*target, quantity->value_in(*target)});
 }
 
 PyObject* log_tolvat_as_number(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -133,21 +133,21 @@ enum class Operation { Add, Subtract, Multiply, Divide, Power };
 PyObject* not_implemented() noexcept { Py_RETURN_NOTIMPLEMENTED; }
 
 // x op operand, where the operand is a plain number or a LogTolvat.
-PyObject* forward_result(Operation operation, const LogQuantity& x, const PyNumber& operand) noexcept {
+PyObject* forward_result(PyTypeObject* type, Operation operation, const LogQuantity& x, const PyNumber& operand) noexcept {
     const bool logarithmic = operand.kind == PyNumber::Kind::LogQuantity;
     switch (operation) {
         case Operation::Add:
-            if (logarithmic) return new_log_tolvat(log_sum(x, operand.log));
+            if (logarithmic) return new_log_tolvat(type, log_sum(x, operand.log));
             return PyFloat_FromDouble(x.ratio() + operand.number);
         case Operation::Subtract:
-            if (logarithmic) return new_log_tolvat(log_difference(x, operand.log));
+            if (logarithmic) return new_log_tolvat(type, log_difference(x, operand.log));
             return PyFloat_FromDouble(x.ratio() - operand.number);
         case Operation::Multiply:
             if (logarithmic) return PyFloat_FromDouble(operand.log.ratio() * x.ratio());
-            return new_log_tolvat(log_scaled(x, operand.number));
+            return new_log_tolvat(type, log_scaled(x, operand.number));
         case Operation::Divide:
             if (logarithmic) return PyFloat_FromDouble(x.ratio() / operand.log.ratio());
-            return new_log_tolvat(log_divided(x, operand.number));
+            return new_log_tolvat(type, log_divided(x, operand.number));
         case Operation::Power:
             return PyFloat_FromDouble(std::pow(x.ratio(), operand.as_double()));
     }
@@ -155,11 +155,11 @@ PyObject* forward_result(Operation operation, const LogQuantity& x, const PyNumb
 }
 
 // n op x, where the plain number n is the left operand.
-PyObject* reflected_result(Operation operation, const LogQuantity& x, double n) noexcept {
+PyObject* reflected_result(PyTypeObject* type, Operation operation, const LogQuantity& x, double n) noexcept {
     switch (operation) {
         case Operation::Add: return PyFloat_FromDouble(x.ratio() + n);
         case Operation::Subtract: return PyFloat_FromDouble(n - x.ratio());
-        case Operation::Multiply: return new_log_tolvat(log_scaled(x, n));
+        case Operation::Multiply: return new_log_tolvat(type, log_scaled(x, n));
         case Operation::Divide: return PyFloat_FromDouble(n / x.ratio());
         case Operation::Power: return PyFloat_FromDouble(std::pow(n, x.ratio()));
     }
@@ -177,7 +177,8 @@ PyObject* attempt(Operation operation, PyObject* self, PyObject* operand, PyObje
     if (!number) return not_implemented();
     if (modulus != Py_None && !coerce_to_number(modulus, OnFailure::Discard)) return not_implemented();
     const LogQuantity x = object->quantity;
-    return reflected ? reflected_result(operation, x, number->as_double()) : forward_result(operation, x, *number);
+    return reflected ? reflected_result(Py_TYPE(self), operation, x, number->as_double())
+                     : forward_result(Py_TYPE(self), operation, x, *number);
 }
 
 // With a LogTolvat on the left only the forward forms apply, also when the left object cannot be
@@ -199,13 +200,13 @@ PyObject* log_tolvat_negative(PyObject* self) noexcept {
     const std::optional<LogQuantity> x = read_self(self);
     if (!x) return nullptr;
     // Flips the sign bit, so 0 becomes -0 and NaN changes sign too.
-    return new_log_tolvat(LogQuantity{x->unit, -x->value});
+    return new_log_tolvat(Py_TYPE(self), LogQuantity{x->unit, -x->value});
 }
 
 PyObject* log_tolvat_positive(PyObject* self) noexcept {
     const std::optional<LogQuantity> x = read_self(self);
     if (!x) return nullptr;
-    return new_log_tolvat(*x);
+    return new_log_tolvat(Py_TYPE(self), *x);
 }
 
 PyObject* log_tolvat_absolute(PyObject* self) noexcept {
@@ -229,7 +230,7 @@ PyObject* log_tolvat_div(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     if (!x) return nullptr;
     const std::optional<PyNumber> number = number_argument(other);
     if (!number) return nullptr;
-    return forward_result(Operation::Divide, *x, *number);
+    return forward_result(Py_TYPE(self), Operation::Divide, *x, *number);
 }
 
 // other / ratio, a float whatever other is.
@@ -378,18 +379,14 @@ PyType_Spec log_tolvat_spec = {
 
 }  // namespace
 
-int ensure_log_tolvat_type() {
-    if (g_log_tolvat_type != nullptr) return 0;
-    PyObject* type = PyType_FromSpec(&log_tolvat_spec);
-    if (type == nullptr) return -1;
-    g_log_tolvat_type = reinterpret_cast<PyTypeObject*>(type);
-    return 0;
+PyTypeObject* create_log_tolvat_type(PyObject* module) noexcept {
+    return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &log_tolvat_spec, nullptr));
 }
 
-PyObject* new_log_tolvat(const LogQuantity& quantity) noexcept {
+PyObject* new_log_tolvat(PyTypeObject* type, const LogQuantity& quantity) noexcept {
     auto* self = static_cast<LogTolvatObject*>(PyObject_Malloc(sizeof(LogTolvatObject)));
     if (self == nullptr) return PyErr_NoMemory();
-    init_instance(reinterpret_cast<PyObject*>(self), g_log_tolvat_type);
+    PyObject_Init(reinterpret_cast<PyObject*>(self), type);
     ::new (&self->access) AccessCounter();
     ::new (&self->quantity) LogQuantity(quantity);
     return reinterpret_cast<PyObject*>(self);

@@ -52,42 +52,25 @@ struct LogTolvatObject {
     LogQuantity quantity;
 };
 
-// Type objects, created once per process by the module's execution step.
-extern PyTypeObject* g_tolvat_type;
-extern PyTypeObject* g_log_tolvat_type;
+// Each interpreter that imports the module has its own two type objects (see module_state.hpp);
+// an instance counts a reference to its type. The types' deallocators tell instances of either
+// interpreter's types apart from everything else at the cost of one load from the type object,
+// the same as comparing with a type kept in a global.
+void tolvat_dealloc(PyObject* self) noexcept;
+void log_tolvat_dealloc(PyObject* self) noexcept;
 
-// Create the type objects (if not yet created). Return 0, or -1 with an exception set.
-int ensure_tolvat_type();
-int ensure_log_tolvat_type();
+// New type objects for the module being executed; nullptr with an exception set on failure.
+PyTypeObject* create_tolvat_type(PyObject* module) noexcept;
+PyTypeObject* create_log_tolvat_type(PyObject* module) noexcept;
 
-inline bool is_tolvat(PyObject* obj) noexcept { return Py_IS_TYPE(obj, g_tolvat_type); }
-inline bool is_log_tolvat(PyObject* obj) noexcept {
-    return g_log_tolvat_type != nullptr && Py_IS_TYPE(obj, g_log_tolvat_type);
-}
+inline bool is_tolvat(PyObject* obj) noexcept { return Py_TYPE(obj)->tp_dealloc == tolvat_dealloc; }
+inline bool is_log_tolvat(PyObject* obj) noexcept { return Py_TYPE(obj)->tp_dealloc == log_tolvat_dealloc; }
 inline TolvatObject* as_tolvat(PyObject* obj) noexcept { return reinterpret_cast<TolvatObject*>(obj); }
 inline LogTolvatObject* as_log_tolvat(PyObject* obj) noexcept {
     return reinterpret_cast<LogTolvatObject*>(obj);
 }
-
-// Instances and their type. On the free-threaded build an instance does not count a reference
-// to its type: the type lives for the whole process (the module keeps it), and a counted
-// reference would make every thread that frees a quantity write to the type object's shared
-// count, one cache line fought over by all threads. The default build counts as usual.
-inline void init_instance(PyObject* obj, PyTypeObject* type) noexcept {
-#ifdef Py_GIL_DISABLED
-    Py_SET_TYPE(obj, type);
-    _Py_NewReference(obj);
-#else
-    PyObject_Init(obj, type);
-#endif
-}
-inline void release_instance_type(PyTypeObject* type) noexcept {
-#ifdef Py_GIL_DISABLED
-    (void)type;
-#else
-    Py_DECREF(type);
-#endif
-}
+// The class a class method is called on, which is one of the module's types.
+inline PyTypeObject* as_type(PyObject* cls) noexcept { return reinterpret_cast<PyTypeObject*>(cls); }
 
 // The error for an operator code that Python never passes.
 PyObject* invalid_compare_op() noexcept;
@@ -108,8 +91,9 @@ inline PyObject* compared(double x, double y, int op) noexcept {
     return Py_NewRef(result ? Py_True : Py_False);
 }
 
-// New Python objects holding the given values; nullptr with an exception set on failure.
-PyObject* new_tolvat(Quantity&& quantity) noexcept;
-PyObject* new_log_tolvat(const LogQuantity& quantity) noexcept;
+// New Python objects of the given type (the type of an operand, or the class of a class method)
+// holding the given values; nullptr with an exception set on failure.
+PyObject* new_tolvat(PyTypeObject* type, Quantity&& quantity) noexcept;
+PyObject* new_log_tolvat(PyTypeObject* type, const LogQuantity& quantity) noexcept;
 
 }  // namespace tolvat::py

@@ -8,21 +8,24 @@
 
 #include "../core/state.hpp"
 #include "errors.hpp"
+#include "module_state.hpp"
 #include "objects.hpp"
 #include "pickling.hpp"
 
 namespace tolvat::py {
 namespace {
 
-// (type(self)._from_state, (state,)), taking the state over.
+// (type(self)._from_state, (state,)), taking the state over. The callable is the one object the
+// module keeps, so pickles of many quantities name it once.
 PyObject* reduction(PyObject* self, PyObject* state) noexcept {
     if (state == nullptr) return nullptr;
-    PyObject* restore = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_from_state");
-    if (restore == nullptr) {
+    const ModuleState* module = module_state_of(Py_TYPE(self));
+    if (module == nullptr) {
         Py_DECREF(state);
         return nullptr;
     }
-    return Py_BuildValue("(N(N))", restore, state);
+    PyObject* restore = is_tolvat(self) ? module->tolvat_restore : module->log_tolvat_restore;
+    return Py_BuildValue("(O(N))", restore, state);
 }
 
 // The bytes of a state argument, or nullopt with TypeError set.
@@ -63,13 +66,13 @@ PyObject* tolvat_reduce(PyObject* self_obj, PyObject*) noexcept {
     return reduction(self_obj, state);
 }
 
-PyObject* tolvat_from_state(PyObject*, PyObject* state) noexcept {
+PyObject* tolvat_from_state(PyObject* cls, PyObject* state) noexcept {
     const std::optional<std::string_view> bytes = state_argument(state, "Tolvat");
     if (!bytes) return nullptr;
     try {
         Expected<Quantity, StateError> quantity = decode_state(*bytes);
         if (!quantity) return raise_invalid_state("Tolvat", quantity.error());
-        return new_tolvat(std::move(quantity).value());
+        return new_tolvat(as_type(cls), std::move(quantity).value());
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -80,7 +83,7 @@ PyObject* tolvat_copy(PyObject* self_obj, PyObject*) noexcept {
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
-        return new_tolvat(Quantity(self->quantity));
+        return new_tolvat(Py_TYPE(self_obj), Quantity(self->quantity));
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -103,13 +106,13 @@ PyObject* log_tolvat_reduce(PyObject* self_obj, PyObject*) noexcept {
     return reduction(self_obj, state);
 }
 
-PyObject* log_tolvat_from_state(PyObject*, PyObject* state) noexcept {
+PyObject* log_tolvat_from_state(PyObject* cls, PyObject* state) noexcept {
     const std::optional<std::string_view> bytes = state_argument(state, "LogTolvat");
     if (!bytes) return nullptr;
     try {
         Expected<LogQuantity, StateError> quantity = decode_log_state(*bytes);
         if (!quantity) return raise_invalid_state("LogTolvat", quantity.error());
-        return new_log_tolvat(*quantity);
+        return new_log_tolvat(as_type(cls), *quantity);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -119,7 +122,7 @@ PyObject* log_tolvat_copy(PyObject* self_obj, PyObject*) noexcept {
     LogTolvatObject* self = as_log_tolvat(self_obj);
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
-    return new_log_tolvat(self->quantity);
+    return new_log_tolvat(Py_TYPE(self_obj), self->quantity);
 }
 
 PyObject* log_tolvat_deepcopy(PyObject* self, PyObject*) noexcept { return log_tolvat_copy(self, nullptr); }

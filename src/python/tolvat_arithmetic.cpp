@@ -17,9 +17,9 @@ namespace {
 using Forward = Expected<Quantity> (*)(const Quantity& self, const Quantity& other);
 
 // The result of an operation as a new object, or its error raised.
-PyObject* finish(Expected<Quantity>&& result) noexcept {
+PyObject* finish(PyTypeObject* type, Expected<Quantity>&& result) noexcept {
     if (!result) return raise_error(result.error());
-    return new_tolvat(std::move(result).value());
+    return new_tolvat(type, std::move(result).value());
 }
 
 // Operations with the Tolvat operand first (forward) or second (reflected).
@@ -48,14 +48,14 @@ PyObject* attempt(PyObject* self_obj, PyObject* other_obj, PyObject* modulus, Fo
             // object held by a writer makes the attempt decline, so both are taken at once.
             SharedAccessPair access(self->access, as_tolvat(other_obj)->access);
             if (!access.ok() || !modulus_acceptable(modulus)) Py_RETURN_NOTIMPLEMENTED;
-            return finish(op(self->quantity, as_tolvat(other_obj)->quantity));
+            return finish(Py_TYPE(self_obj), op(self->quantity, as_tolvat(other_obj)->quantity));
         }
         SharedAccess access(self->access);
         if (!access.ok()) Py_RETURN_NOTIMPLEMENTED;
         std::optional<Quantity> other = coerce_to_quantity(other_obj, OnFailure::Discard);
         if (!other && PyErr_Occurred()) return nullptr;  // the warning about a text, raised
         if (!other || !modulus_acceptable(modulus)) Py_RETURN_NOTIMPLEMENTED;
-        return finish(op(self->quantity, *other));
+        return finish(Py_TYPE(self_obj), op(self->quantity, *other));
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -87,7 +87,7 @@ PyObject* division_method(PyObject* self_obj, PyObject* const* args, Py_ssize_t 
     try {
         std::optional<Quantity> other = coerce_argument(other_obj, "other");
         if (!other) return nullptr;
-        return finish(op(self->quantity, *other));
+        return finish(Py_TYPE(self_obj), op(self->quantity, *other));
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -100,7 +100,7 @@ PyObject* unary(PyObject* self_obj, UnaryOp op) noexcept {
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
-        return finish(op(self->quantity));
+        return finish(Py_TYPE(self_obj), op(self->quantity));
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -162,7 +162,7 @@ PyObject* tolvat_power(PyObject* left, PyObject* right, PyObject* modulus) noexc
         SharedAccess access(self->access);
         if (!access.ok()) Py_RETURN_NOTIMPLEMENTED;
         try {
-            return finish(power_by_number(self->quantity, p));
+            return finish(Py_TYPE(left), power_by_number(self->quantity, p));
         } catch (const std::bad_alloc&) {
             return PyErr_NoMemory();
         }
@@ -177,7 +177,7 @@ PyObject* tolvat_absolute(PyObject* self_obj) noexcept {
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
-        return new_tolvat(absolute(self->quantity));
+        return new_tolvat(Py_TYPE(self_obj), absolute(self->quantity));
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }

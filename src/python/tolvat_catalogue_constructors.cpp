@@ -35,7 +35,7 @@ const std::optional<UnitCollection>& constant_unit(const ConstantDef& row) {
 
 }  // namespace
 
-PyObject* tolvat_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* tolvat_constant(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     static const char* const names[] = {"constant_name"};
     PyObject* arg;
     if (!bind_arguments("constant", args, nargs, kwnames, names, 1, 1, &arg)) return nullptr;
@@ -46,13 +46,13 @@ PyObject* tolvat_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
         if (row == nullptr) return raise_constant_not_found(*name);
         const std::optional<UnitCollection>& unit = constant_unit(*row);
         if (!unit) return raise_error(Error::unit_not_found(std::string(row->unit_text)));
-        return new_tolvat(Quantity{*unit, row->value});
+        return new_tolvat(as_type(cls), Quantity{*unit, row->value});
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
 }
 
-PyObject* tolvat_custom(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* tolvat_custom(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     static const char* const names[] = {"name", "abbr", "definition"};
     PyObject* arg[3];
     if (!bind_arguments("custom", args, nargs, kwnames, names, 3, 3, arg)) return nullptr;
@@ -67,7 +67,7 @@ PyObject* tolvat_custom(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         const double multiplier = definition->unit.multiplier() * definition->value;
         SingleUnit unit = SingleUnit::custom(std::string(*name), std::string(*abbr), multiplier,
                                              definition->unit.exponents());
-        return new_tolvat(Quantity{UnitCollection::coerce_unit_to_collection(std::move(unit)), 1.0});
+        return new_tolvat(as_type(cls), Quantity{UnitCollection::coerce_unit_to_collection(std::move(unit)), 1.0});
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }

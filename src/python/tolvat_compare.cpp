@@ -30,8 +30,8 @@ namespace {
 // x compared with the other operand converted into `units`. May throw std::bad_alloc while
 // reporting incompatible units.
 inline PyObject* compared_in_units(double x, const Quantity& other, const UnitCollection& units, int op) {
-    // Quantities in the very same units, the commonest comparison, need no conversion at all.
-    if (exponents_equal(other.unit.exponents(), units.exponents()) && identical_units(other.unit, units)) {
+    // Quantities in the same units, the commonest comparison, need no conversion at all.
+    if (exponents_equal(other.unit.exponents(), units.exponents()) && same_units(other.unit, units)) {
         return compared(x, other.value, op);
     }
     return compared_after_conversion(x, other, units, op);

@@ -15,9 +15,9 @@
 namespace tolvat::py {
 namespace {
 
-PyObject* finish(Expected<Quantity>&& result) noexcept {
+PyObject* finish(PyTypeObject* type, Expected<Quantity>&& result) noexcept {
     if (!result) return raise_error(result.error());
-    return new_tolvat(std::move(result).value());
+    return new_tolvat(type, std::move(result).value());
 }
 
 // Python's bool, or NumPy's boolean scalar, recognised by its type name so NumPy is never
@@ -50,7 +50,7 @@ PyObject* tolvat_as_unit(PyObject* self_obj, PyObject* const* args, Py_ssize_t n
         // as_unit_internal, with the units moved straight into the new object.
         const Expected<double> value = converted_value(self->quantity, other->unit);
         if (!value) return raise_error(value.error());
-        return new_tolvat(Quantity{std::move(other->unit), *value});
+        return new_tolvat(Py_TYPE(self_obj), Quantity{std::move(other->unit), *value});
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -104,7 +104,7 @@ PyObject* tolvat_as_base_units(PyObject* self_obj, PyObject*) noexcept {
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
-        return finish(as_unit_internal(self->quantity, UnitCollection::get_base_units(self->quantity.unit)));
+        return finish(Py_TYPE(self_obj), as_unit_internal(self->quantity, UnitCollection::get_base_units(self->quantity.unit)));
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -117,7 +117,7 @@ PyObject* tolvat_simplify(PyObject* self_obj, PyObject*) noexcept {
     try {
         Expected<UnitCollection> simpler = simplify(self->quantity.unit);
         if (!simpler) return raise_error(simpler.error());
-        return finish(as_unit_internal(self->quantity, std::move(simpler).value()));
+        return finish(Py_TYPE(self_obj), as_unit_internal(self->quantity, std::move(simpler).value()));
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }

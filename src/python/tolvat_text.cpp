@@ -62,7 +62,7 @@ PyObject* rounded_copy(PyObject* self, Round round) noexcept {
             if (!exact) return nullptr;
             value = *exact;
         }
-        return new_tolvat(Quantity{quantity.unit, value});
+        return new_tolvat(Py_TYPE(self), Quantity{quantity.unit, value});
     });
 }
 

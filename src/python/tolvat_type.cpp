@@ -11,17 +11,15 @@
 
 namespace tolvat::py {
 
-PyTypeObject* g_tolvat_type = nullptr;
-
-namespace {
-
 void tolvat_dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     as_tolvat(self)->quantity.~Quantity();
     as_tolvat(self)->access.~AccessCounter();
     PyObject_Free(self);
-    release_instance_type(type);
+    Py_DECREF(type);
 }
+
+namespace {
 
 #define TOLVAT_FASTCALL(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn))
 
@@ -92,25 +90,21 @@ PyType_Spec tolvat_spec = {
 
 }  // namespace
 
-int ensure_tolvat_type() {
-    if (g_tolvat_type != nullptr) return 0;
-    PyObject* type = PyType_FromSpec(&tolvat_spec);
-    if (type == nullptr) return -1;
-    g_tolvat_type = reinterpret_cast<PyTypeObject*>(type);
-    return 0;
+PyTypeObject* create_tolvat_type(PyObject* module) noexcept {
+    return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &tolvat_spec, nullptr));
 }
 
-PyObject* new_tolvat(Quantity&& quantity) noexcept {
+PyObject* new_tolvat(PyTypeObject* type, Quantity&& quantity) noexcept {
     auto* self = static_cast<TolvatObject*>(PyObject_Malloc(sizeof(TolvatObject)));
     if (self == nullptr) return PyErr_NoMemory();
-    init_instance(reinterpret_cast<PyObject*>(self), g_tolvat_type);
+    PyObject_Init(reinterpret_cast<PyObject*>(self), type);
     ::new (&self->access) AccessCounter();
     self->units_simple = false;
     ::new (&self->quantity) Quantity(std::move(quantity));
     return reinterpret_cast<PyObject*>(self);
 }
 
-PyObject* tolvat_unit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* tolvat_unit(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     static const char* const names[] = {"unit_name_or_symbol"};
     PyObject* arg;
     if (!bind_arguments("unit", args, nargs, kwnames, names, 1, 1, &arg)) return nullptr;
@@ -121,12 +115,12 @@ PyObject* tolvat_unit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
         std::optional<UnitCollection> unit = UnitCollection::from_unit_name(*text, dropped_a_name);
         if (!unit) return raise_unit_not_found(*text);
         if (dropped_a_name && !warn_dropped_unit_text(*text)) return nullptr;
-        return new_tolvat(Quantity{std::move(*unit), 1.0});
+        return new_tolvat(as_type(cls), Quantity{std::move(*unit), 1.0});
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
 }
 
-PyObject* tolvat_empty(PyObject*, PyObject*) noexcept { return new_tolvat(Quantity{UnitCollection(), 1.0}); }
+PyObject* tolvat_empty(PyObject* cls, PyObject*) noexcept { return new_tolvat(as_type(cls), Quantity{UnitCollection(), 1.0}); }
 
 }  // namespace tolvat::py

@@ -129,7 +129,8 @@ class Tolvat:
     def __pow__(self, exponent: _UnitOperand, modulus: _NumberOperand | None = None, /) -> Tolvat:
         """This quantity to a dimensionless power (any real number); a modulus is ignored.
 
-        Raises ``TypeError`` when the exponent has a dimension.
+        Raises ``TypeError`` when the exponent has a dimension, and ``ValueError`` when a
+        NaN or infinite exponent meets a quantity with units.
         """
 
     def __rpow__(self, base: _UnitOperand, modulus: _NumberOperand | None = None, /) -> Tolvat:

@@ -44,6 +44,73 @@ TEST(AsUnitInternal, TheSameUnitsKeepTheValueExactly) {
     }
 }
 
+TEST(AsUnitInternal, TheSameUnitsKeepTheValueWhateverMultiplierTheyCarry) {
+    // The parser carries 0.0254 / 60 for in/min; the simple simplification recomputes it from
+    // the entries as 0.0254 × 60^-1, one bit away. Between the two the value stays; between other
+    // units of the dimension it converts.
+    const UnitCollection carried = parse("in/min");
+    const UnitCollection recomputed = *simple_simplify(carried);
+    ASSERT_TRUE(recomputed.same_entries(carried));
+    ASSERT_NE(recomputed.multiplier(), carried.multiplier());
+    for (double v : {1.0, 90.0, -0.0, 0.1}) {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(*converted_value(Quantity{carried, v}, recomputed)),
+                  std::bit_cast<std::uint64_t>(v));
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(*converted_value(Quantity{recomputed, v}, carried)),
+                  std::bit_cast<std::uint64_t>(v));
+    }
+    EXPECT_EQ(*converted_value(Quantity{carried, 60.0}, parse("in/hr")), 3600.0);
+    // The same units in another order, with a multiplier carried another way.
+    const UnitCollection swapped = UnitCollection::pow(parse("min"), -1.0) * parse("in");
+    ASSERT_TRUE(swapped.same_entries(carried));
+    EXPECT_EQ(*converted_value(Quantity{swapped, 0.1}, carried), 0.1);
+    // Sizes beyond the double range: the same units still keep the value, and other units
+    // of the dimension, far apart or not, still convert.
+    const UnitCollection huge = UnitCollection::pow(parse("km"), 200.0);
+    ASSERT_TRUE(std::isinf(huge.multiplier()));
+    EXPECT_EQ(simple_simplify(Quantity{huge, 3.0})->value, 3.0);
+    EXPECT_EQ(*converted_value(Quantity{parse("km/hr"), 36.0}, parse("m/s")), 10.0);
+    EXPECT_EQ(*converted_value(Quantity{parse("yd"), 1.0}, parse("m")), 0.9144);
+}
+
+// Every product and quotient of two table units whose simple simplification keeps its units
+// keeps its value exactly: multiplied by a number, raised to the powers 1 and 2, simplified in
+// place, and converted back into the units as the algebra built them.
+TEST(SameUnits, EveryTwoUnitProductAndQuotientKeepsItsValueExactly) {
+    const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x); };
+    std::size_t swept = 0;
+    std::size_t resummed = 0;
+    for (const UnitDef& a : unit_table()) {
+        for (const UnitDef& b : unit_table()) {
+            const UnitCollection ua = UnitCollection::coerce_unit_to_collection(SingleUnit::create_from_unit_def_static(a));
+            const UnitCollection ub = UnitCollection::coerce_unit_to_collection(SingleUnit::create_from_unit_def_static(b));
+            for (const UnitCollection& built : {ua * ub, ua / ub}) {
+                double multiplier;
+                BaseExponents exponents;
+                const SimpleSimplifyKind kind = simple_simplify_kind(built, multiplier, exponents);
+                if (kind != SimpleSimplifyKind::Keeps && kind != SimpleSimplifyKind::Resums) continue;
+                ++swept;
+                if (kind == SimpleSimplifyKind::Resums) ++resummed;
+                for (double v : {1.0, 14.7, 90.0, 0.1, -0.0, 1e-300}) {
+                    const Expected<Quantity> scaled = multiply(Quantity{built, 1.0}, Quantity{UnitCollection(), v});
+                    ASSERT_TRUE(scaled.has_value());
+                    ASSERT_TRUE(scaled->unit.same_entries(built)) << a.symbol << " " << b.symbol;
+                    ASSERT_EQ(bits(scaled->value), bits(v)) << a.symbol << " " << b.symbol << " x " << v;
+                    for (double p : {1.0, 2.0}) {
+                        const Expected<Quantity> raised = power_by_number(*scaled, p);
+                        ASSERT_EQ(bits(raised->value), bits(std::pow(v, p))) << a.symbol << " " << b.symbol << " ^ " << p;
+                    }
+                    Quantity in_place{built, v};
+                    ASSERT_TRUE(simple_simplify_in_place(in_place).has_value());
+                    ASSERT_EQ(bits(in_place.value), bits(v)) << a.symbol << " " << b.symbol;
+                    ASSERT_EQ(bits(*converted_value(*scaled, built)), bits(v)) << a.symbol << " " << b.symbol;
+                }
+            }
+        }
+    }
+    EXPECT_GT(swept, 30000u);
+    EXPECT_GT(resummed, 1000u);  // many carry a multiplier the entries do not reproduce
+}
+
 TEST(SimpleSimplifyKeeps, AgreesWithSimpleSimplify) {
     const char* texts[] = {"m",      "m/s",   "km/hr", "m.km", "m/km",  "Hz.s",   "ft2/m", "kg.m2/s2",
                            "N.m/J",  "rad",   "rad/sr", "J/N", "m2/ft.km3", "°C", "W/m2.K4", "s.Hz.m"};
@@ -140,6 +207,16 @@ TEST(Arithmetic, ResultsKeepLeftUnitsAndCancelPairs) {
     EXPECT_EQ(add(m, Quantity{parse("s"), 1.0}).error().message(), "[m] and [s] are not compatible");
     EXPECT_EQ(power(m, Quantity{parse("m"), 1.0}).error().message(), "[m] and [] are not compatible");
     EXPECT_TRUE(std::signbit(negate(Quantity{parse("m"), 0.0})->value));
+}
+
+TEST(Arithmetic, NonFinitePowersFailForUnitsAndAreIeeeWithout) {
+    const Error error = power_by_number(Quantity{parse("km.m/ft"), 2.0}, INFINITY).error();
+    EXPECT_EQ(error.kind, ErrorKind::NonFinitePower);
+    EXPECT_EQ(error.message(), "cannot raise [km.m/ft] to a non-finite power inf");
+    // The metre at power zero is no unit at all: 2 ** -inf is 0, with no unit left.
+    const Expected<Quantity> plain = power_by_number(Quantity{UnitCollection::pow(parse("m"), 0.0), 2.0}, -INFINITY);
+    EXPECT_TRUE(plain->unit.empty());
+    EXPECT_EQ(plain->value, 0.0);
 }
 
 }  // namespace

@@ -66,16 +66,22 @@ TEST(State, RoundTripsKeepEveryBit) {
 }
 
 TEST(State, TableOrderIsPartOfTheFormat) {
-    // States name table units by row: rows may be added at the end, never moved or removed.
+    // States name table units by row: rows may be added at the end, never moved or removed. The
+    // digest covers the rows there were when states were first written, so appended rows leave it
+    // alone.
+    constexpr std::size_t kUnitRows = 136, kPrefixRows = 34, kLogUnitRows = 4;
+    ASSERT_GE(unit_table().size(), kUnitRows);
+    ASSERT_GE(prefix_table().size(), kPrefixRows);
+    ASSERT_GE(log_unit_table().size(), kLogUnitRows);
     std::uint64_t h = 1469598103934665603ull;
     auto mix = [&](std::string_view text) {
         for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
         h = (h ^ 0xFF) * 1099511628211ull;
     };
-    for (const UnitDef& row : unit_table()) mix(row.name);
-    for (const PrefixDef& row : prefix_table()) mix(row.name);
-    for (const LogUnitDef& row : log_unit_table()) mix(row.name);
-    EXPECT_EQ(h, 13065914485534224854u) << "the table order changed: if rows were only appended, update this digest";
+    for (std::size_t i = 0; i < kUnitRows; ++i) mix(unit_table()[i].name);
+    for (std::size_t i = 0; i < kPrefixRows; ++i) mix(prefix_table()[i].name);
+    for (std::size_t i = 0; i < kLogUnitRows; ++i) mix(log_unit_table()[i].name);
+    EXPECT_EQ(h, 13065914485534224854u) << "a row that states name by number moved or went";
 }
 
 TEST(State, RefusesWhatItCouldNotReadBack) {

@@ -152,6 +152,21 @@ def test_results_in_unchanged_units_keep_their_exact_value():
     assert str(Tolvat.unit("°C") * 0.1 + Tolvat.unit("K") * 5) == "5.1 [°C]"
 
 
+def test_the_same_units_keep_the_value_whatever_multiplier_they_carry():
+    # The parser carries a multiplier (0.0254 / 60 for in/min) that the simplification, which
+    # recomputes it from the entries, may miss by a bit; between the same units nothing converts.
+    assert str(U("in/min")) == "1 [in/min]"
+    assert float(U("lb/in2") * 14.7) == 14.7
+    assert (U("in/min") * 90).as_number("in/min") == 90.0
+    assert float(U("km/hr") ** 2) == 1.0
+    q = U("in/min") * 90
+    str(q)  # settles the units in place, with the recomputed multiplier
+    assert float(q) == 90.0 and q.as_number("in/min") == 90.0
+    assert q == U("in/min") * 90 and U("in/min") * 90 == q and not q < U("in/min") * 90
+    assert (U("in/min") * 90).as_unit("in/min").as_number() == 90.0
+    assert (U("in/min") * 90).as_number("in/hr") == 5400.0  # other units still convert
+
+
 def test_two_quantities_answer_in_the_left_units_or_decline_while_a_writer_holds_the_left():
     """While another thread holds the left operand exclusively, the operator declines; it never
     falls back to the reflected operation, which could run a moment later and answer in the right
