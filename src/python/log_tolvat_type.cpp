@@ -342,7 +342,6 @@ PyMethodDef log_tolvat_methods[] = {
      "round_sfig($self, n_sig_figs)\n--\n\n"},
     {"__format__", log_tolvat_format, METH_O, "__format__($self, format_spec, /)\n--\n\n"},
     {"__reduce__", log_tolvat_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\n"},
-    {"_from_state", log_tolvat_from_state, METH_O | METH_CLASS, "_from_state($cls, state, /)\n--\n\n"},
     {"__copy__", log_tolvat_copy, METH_NOARGS, "__copy__($self, /)\n--\n\n"},
     {"__deepcopy__", log_tolvat_deepcopy, METH_O, "__deepcopy__($self, memo, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},

@@ -54,7 +54,6 @@ PyMethodDef tolvat_methods[] = {
     {"latex", tolvat_latex, METH_NOARGS, "latex($self)\n--\n\n"},
     {"__format__", tolvat_format, METH_O, "__format__($self, format_spec, /)\n--\n\n"},
     {"__reduce__", tolvat_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\n"},
-    {"_from_state", tolvat_from_state, METH_O | METH_CLASS, "_from_state($cls, state, /)\n--\n\n"},
     {"__copy__", tolvat_copy, METH_NOARGS, "__copy__($self, /)\n--\n\n"},
     {"__deepcopy__", tolvat_deepcopy, METH_O, "__deepcopy__($self, memo, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
