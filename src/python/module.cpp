@@ -8,6 +8,7 @@
 #include "errors.hpp"
 #include "module_state.hpp"
 #include "objects.hpp"
+#include "pickling.hpp"
 
 namespace tolvat::py {
 namespace {
@@ -32,11 +33,7 @@ int tolvat_exec(PyObject* module) noexcept {
     if (state->tolvat_type == nullptr || add_type(module, "Tolvat", state->tolvat_type) < 0) return -1;
     state->log_tolvat_type = create_log_tolvat_type(module);
     if (state->log_tolvat_type == nullptr || add_type(module, "LogTolvat", state->log_tolvat_type) < 0) return -1;
-    state->tolvat_restore = PyObject_GetAttrString(reinterpret_cast<PyObject*>(state->tolvat_type), "_from_state");
-    if (state->tolvat_restore == nullptr) return -1;
-    state->log_tolvat_restore =
-        PyObject_GetAttrString(reinterpret_cast<PyObject*>(state->log_tolvat_type), "_from_state");
-    return state->log_tolvat_restore != nullptr ? 0 : -1;
+    return add_reconstructors(module);
 }
 
 int tolvat_traverse(PyObject* module, visitproc visit, void* arg) noexcept {

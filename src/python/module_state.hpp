@@ -11,11 +11,16 @@ struct ModuleState {
     PyTypeObject* tolvat_type;
     PyTypeObject* log_tolvat_type;
     PyObject* internal_error;  // derives directly from BaseException; not a module attribute
-    // The types' _from_state as bound methods, one object each, so that a pickle of many
-    // quantities names the callable once and refers back to it.
+    // The types' _from_state functions (pickling.hpp), one object each, so that a pickle of
+    // many quantities names the callable once and refers back to it.
     PyObject* tolvat_restore;
     PyObject* log_tolvat_restore;
 };
+
+// The state of a tolvat module object.
+inline ModuleState* module_state(PyObject* module) noexcept {
+    return static_cast<ModuleState*>(PyModule_GetState(module));
+}
 
 // The state of the module that made `type`, one of the module's types. Cheap: the module is
 // found on the type itself.
