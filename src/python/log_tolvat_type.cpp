@@ -29,10 +29,14 @@
 
 namespace tolvat::py {
 
-void log_tolvat_dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
+void log_tolvat_release(PyObject* self) noexcept {
     as_log_tolvat(self)->quantity.~LogQuantity();
     as_log_tolvat(self)->access.~AccessCounter();
+}
+
+void log_tolvat_dealloc(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    log_tolvat_release(self);
     PyObject_Free(self);
     Py_DECREF(type);
 }
@@ -348,7 +352,7 @@ PyMethodDef log_tolvat_methods[] = {
 };
 
 PyType_Slot log_tolvat_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(log_tolvat_dealloc)},
+    INSTANCE_END_SLOT(log_tolvat),
     {Py_tp_methods, log_tolvat_methods},
     // Instances compare by the ratio they stand for, so they are not hashable.
     {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},

@@ -11,10 +11,14 @@
 
 namespace tolvat::py {
 
-void tolvat_dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
+void tolvat_release(PyObject* self) noexcept {
     as_tolvat(self)->quantity.~Quantity();
     as_tolvat(self)->access.~AccessCounter();
+}
+
+void tolvat_dealloc(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    tolvat_release(self);
     PyObject_Free(self);
     Py_DECREF(type);
 }
@@ -61,7 +65,7 @@ PyMethodDef tolvat_methods[] = {
 
 PyType_Slot tolvat_slots[] = {
     {Py_tp_doc, const_cast<char*>("Unit! yippee")},
-    {Py_tp_dealloc, reinterpret_cast<void*>(tolvat_dealloc)},
+    INSTANCE_END_SLOT(tolvat),
     {Py_tp_methods, tolvat_methods},
     {Py_tp_str, reinterpret_cast<void*>(tolvat_str)},
     {Py_tp_repr, reinterpret_cast<void*>(tolvat_str)},
