@@ -58,7 +58,7 @@ public:
     };
 
     // The entry for `collection`, made (empty of results) when there is none; nullptr for a
-    // collection too large to keep. Valid until the next lookup on this thread.
+    // collection too large to keep or not kept yet. Valid until the next lookup on this thread.
     Entry* lookup(const UnitCollection& collection) {
         if (collection.size() > kMostUnits) return nullptr;
         if (entries_ == nullptr) entries_ = std::make_unique<Entry[]>(kSets * kWays);
@@ -73,6 +73,15 @@ public:
                 return &entry;
             }
             if (!entry.used || (victim->used && entry.last_use < victim->last_use)) victim = &entry;
+        }
+        // A collection is kept from its second display on: the first display of every collection
+        // (one printed once, a million distinct custom units) pays no more than a look, and only
+        // the hash of what was seen is noted. Two collections with one hash merely make the second
+        // be kept early.
+        std::uint64_t& seen = seen_[hash & (kSeen - 1)];
+        if (seen != hash) {
+            seen = hash;
+            return nullptr;
         }
         // The key keeps its units' records alive: only units with short texts are kept.
         for (const UnitEntry& entry : collection.units()) {
@@ -115,7 +124,9 @@ private:
         return true;
     }
 
+    static constexpr std::size_t kSeen = 256;
     std::unique_ptr<Entry[]> entries_;  // made on first use
+    std::array<std::uint64_t, kSeen> seen_{};  // hashes of collections displayed once
     std::uint32_t clock_ = 0;
 };
 
