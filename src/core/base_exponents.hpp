@@ -70,6 +70,24 @@ inline bool exponents_equal(const BaseExponents& a, const BaseExponents& b) noex
 #endif
 }
 
+// Every component is finite (neither infinite nor NaN).
+inline bool exponents_finite(const BaseExponents& a) noexcept {
+#if defined(TOLVAT_SSE2_EXPONENTS)
+    // x × 0 is ±0 for a finite x and NaN otherwise, and ±0 == 0.
+    const __m128d zero = _mm_setzero_pd();
+    __m128d all = _mm_cmpeq_pd(_mm_mul_pd(_mm_loadu_pd(&a[0]), zero), zero);
+    all = _mm_and_pd(all, _mm_cmpeq_pd(_mm_mul_pd(_mm_loadu_pd(&a[2]), zero), zero));
+    all = _mm_and_pd(all, _mm_cmpeq_pd(_mm_mul_pd(_mm_loadu_pd(&a[4]), zero), zero));
+    all = _mm_and_pd(all, _mm_cmpeq_pd(_mm_mul_pd(_mm_loadu_pd(&a[6]), zero), zero));
+    return _mm_movemask_pd(all) == 3;
+#else
+    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
+        if (!(a[i] * 0.0 == 0.0)) return false;
+    }
+    return true;
+#endif
+}
+
 // Each component of one is the negation of the same component of the other.
 inline bool exponents_inverse(const BaseExponents& a, const BaseExponents& b) noexcept {
 #if defined(TOLVAT_SSE2_EXPONENTS)

@@ -30,6 +30,12 @@ Expected<Quantity> non_finite_power(const Quantity& base, double p) {
     return simple_simplify(Quantity{UnitCollection(), std::pow(base.value * base.unit.multiplier(), p)});
 }
 
+// The closing step names only the units of a result whose powers overflow; the operation then
+// names its operands instead ("[m2] * [m3]"), off the common path.
+bool overflowed(const Expected<Quantity>& result) noexcept {
+    return !result && result.error().kind == ErrorKind::PowerOverflow;
+}
+
 }  // namespace
 
 Expected<Quantity> add(const Quantity& self, const Quantity& other) {
@@ -54,11 +60,17 @@ Expected<Quantity> reflected_subtract(const Quantity& self, const Quantity& othe
 }
 
 Expected<Quantity> multiply(const Quantity& self, const Quantity& other) {
-    return simple_simplify(Quantity{self.unit * other.unit, self.value * other.value});
+    Expected<Quantity> r = simple_simplify(Quantity{self.unit * other.unit, self.value * other.value});
+    if (overflowed(r)) [[unlikely]] r = Error::power_overflow(as_string(self.unit) + " * " + as_string(other.unit));
+    return r;
 }
 
 Expected<Quantity> divide(const Quantity& numerator, const Quantity& denominator) {
-    return simple_simplify(Quantity{numerator.unit / denominator.unit, numerator.value / denominator.value});
+    Expected<Quantity> r = simple_simplify(Quantity{numerator.unit / denominator.unit, numerator.value / denominator.value});
+    if (overflowed(r)) [[unlikely]] {
+        r = Error::power_overflow(as_string(numerator.unit) + " / " + as_string(denominator.unit));
+    }
+    return r;
 }
 
 Expected<double> unitless_value(const Quantity& self) {
@@ -74,7 +86,9 @@ Expected<Quantity> power(const Quantity& base, const Quantity& exponent) {
 
 Expected<Quantity> power_by_number(const Quantity& base, double p) {
     if (!std::isfinite(p)) [[unlikely]] return non_finite_power(base, p);
-    return simple_simplify(Quantity{UnitCollection::pow(base.unit, p), std::pow(base.value, p)});
+    Expected<Quantity> r = simple_simplify(Quantity{UnitCollection::pow(base.unit, p), std::pow(base.value, p)});
+    if (overflowed(r)) [[unlikely]] r = Error::power_overflow(as_string(base.unit) + " ** " + number_text(p));
+    return r;
 }
 
 Expected<Quantity> negate(const Quantity& self) { return simple_simplify(Quantity{self.unit, -self.value}); }
