@@ -124,8 +124,8 @@ SimpleSimplifyKind simple_simplify_kind(const UnitCollection& unit, double& mult
     exponents = sum;
     // A power beyond the range of a double (or NaN) makes every component of the sum non-finite,
     // and a dimension beyond it at least one; the long way reports either. Equal infinities
-    // would pass the comparison below.
-    if (!exponents_finite(sum) || !exponents_equal(sum, unit.exponents())) return SimpleSimplifyKind::Drifts;
+    // would pass a plain comparison.
+    if (!exponents_equal_and_finite(sum, unit.exponents())) return SimpleSimplifyKind::Drifts;
     return product == unit.multiplier() ? SimpleSimplifyKind::Keeps : SimpleSimplifyKind::Resums;
 }
 
