@@ -46,7 +46,12 @@ ROWS = [
     "as_unit -> W/cm2.K",
     "as_number W/cm2.K",
     "as_base_units",
+    # A one-unit quantity through pickle and back (the default protocol); its size is printed too.
+    "pickle round trip",
 ]
+
+PICKLE_ROW = "pickle round trip"
+PICKLE_STATEMENT = "pickle.loads(pickle.dumps(a))"
 
 # The value each text row prints, for the row of str(float) beside it.
 TEXT_VALUES = {
@@ -284,6 +289,13 @@ def main():
     except ImportError as error:
         print(json.dumps({"library": library, "error": str(error)}))
         return
+    pickle_bytes = None
+    if library in ("tolvat", "pint", "astropy", "unyt"):
+        import pickle
+
+        namespace["pickle"] = pickle
+        table[PICKLE_ROW] = PICKLE_STATEMENT
+        pickle_bytes = len(pickle.dumps(namespace["a"]))
     rows = {}
     for name in ROWS:
         stmt = table.get(name)
@@ -294,7 +306,7 @@ def main():
         except Exception as error:  # a peer that lacks an operation
             rows[name] = None
             print(f"{library}: {name}: {error!r}", file=sys.stderr)
-    print(json.dumps({"library": library, "rows": rows}))
+    print(json.dumps({"library": library, "rows": rows, "pickle_bytes": pickle_bytes}))
 
 
 if __name__ == "__main__":

@@ -146,6 +146,9 @@ def main():
         for lib, result in peers.items():
             if "error" in result:
                 print(f"{lib}: {result['error']}")
+        sizes = [(lib, timed[job].get("pickle_bytes")) for lib, job in
+                 [("tolvat", (python, "tolvat"))] + [(lib, (peers_python, lib)) for lib in ("pint", "astropy", "unyt")]]
+        print("Bytes of pickle.dumps(3 m): " + ", ".join(f"{lib} {size}" for lib, size in sizes if size))
         free_threaded = version.endswith("t")
         if not free_threaded:
             ours_mem = json.loads(subprocess.run([python, os.path.join(HERE, "memory.py"), "tolvat"], capture_output=True, text=True).stdout)

@@ -76,11 +76,12 @@ step "catalogue reference is up to date"
 BUILD_DIR=build/core-tests scripts/check-catalogue-doc.sh
 
 step "C++ core tests and the module, built with clang, portable code only"
-cmake -S . -B build/core-tests-portable -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTOLVAT_PORTABLE=ON \
+portable="build/clang-portable-${LABEL[$FIRST]}"
+cmake -S . -B "$portable" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DTOLVAT_PORTABLE=ON \
   -DTOLVAT_BUILD_TESTS=ON -DPython_EXECUTABLE="${VENV[$FIRST]}/bin/python" >/dev/null
-cmake --build build/core-tests-portable -j2
-ctest --test-dir build/core-tests-portable --output-on-failure -j2
-PYTHONPATH=build/core-tests-portable "${VENV[$FIRST]}/bin/python" examples/tour.py >/dev/null
+cmake --build "$portable" -j2
+ctest --test-dir "$portable" --output-on-failure -j2
+PYTHONPATH="$portable" "${VENV[$FIRST]}/bin/python" examples/tour.py >/dev/null
 echo "the tour ran on the clang build"
 # macOS builds use LLVM's C++ library, which lacks some of what GCC's has (the wheel workflow
 # builds there): every source must at least compile against it.

@@ -9,7 +9,7 @@
 #
 # Runs:
 #   1. the C++ core tests (the access rule's tests, the simplification workers) and the access
-#      handshake with random pauses between its steps, millions of operations;
+#      handshake with random pauses between its steps, ten million operations;
 #   2. every pytest file that starts threads;
 #   3. scripts/stress.py: 8 threads x 20,000 mixed operations on shared quantities, 1,000
 #      simplifications that start workers, interpreter exits while workers run;
@@ -55,7 +55,7 @@ t=$(now)
 "$OUT/core/tolvat_core_tests" >"$LOGS/core-tests.out" 2>&1 || failed=1
 tail -1 "$LOGS/core-tests.out"; took "$t"
 t=$(now)
-iterations=$([ "$QUICK" = 1 ] && echo 5000 || echo 50000)
+iterations=$([ "$QUICK" = 1 ] && echo 5000 || echo 200000)
 TOLVAT_ACCESS_ITERATIONS=$iterations "$OUT/core/tolvat_access_interleavings" >"$LOGS/interleavings.out" 2>&1 || failed=1
 grep -E 'operations:' "$LOGS/interleavings.out"; tail -1 "$LOGS/interleavings.out"; took "$t"
 
@@ -70,7 +70,7 @@ if ! "$venv/bin/python" -c 'import pytest' 2>/dev/null; then
   # pip under the instrumented interpreter: its reports are CPython's and pip's, not ours.
   TSAN_OPTIONS="$tsan_env report_bugs=0" "$PYTHON" -m venv "$venv" || exit 1
   TSAN_OPTIONS="$tsan_env report_bugs=0" "$venv/bin/python" -m pip install -q --disable-pip-version-check pytest \
-    >/dev/null || exit 1
+    >"$OUT/pip.log" 2>&1 || { tail -20 "$OUT/pip.log"; exit 1; }
 fi
 py="$venv/bin/python"
 export PYTHONPATH="$OUT/module"
@@ -79,7 +79,10 @@ step "threaded pytest files"
 t=$(now)
 # Every file that starts threads, and the re-entrancy tests (Python code run while a call holds
 # an object, which is where the access rule meets the interpreter).
-threaded=$(cd tests/python && { grep -l -i thread test_*.py; echo test_reentrancy.py; } | sort -u | tr '\n' ' ')
+threaded=$(cd tests/python && {
+  grep -l -E '^(import|from) threading|thread_support|worker_support|stress_workload|ThreadPool' test_*.py
+  echo test_reentrancy.py
+} | sort -u | tr '\n' ' ')
 echo "$threaded"
 # Not the long figures: the timing-free, thread-starting tests as they stand.
 (cd tests/python && "$py" -m pytest -q -p no:cacheprovider $threaded) >"$LOGS/pytest.out" 2>&1 || failed=1

@@ -22,10 +22,11 @@ find_python() {
   fi
   candidates+=("${TOLVAT_PYTHON_PREFIX:-/opt}/python$v/bin/python$v")
   for candidate in "${candidates[@]}"; do
+    # The interpreter's own path, not a launcher's (pyenv's shims depend on the shell's settings).
     if "$candidate" -c 'import sys, sysconfig
 v = "%d.%d%s" % (sys.version_info[:2] + ("t" if sysconfig.get_config_var("Py_GIL_DISABLED") else "",))
 sys.exit(v != sys.argv[1])' "$v" >/dev/null 2>&1; then
-      command -v "$candidate"
+      "$candidate" -c 'import sys; print(sys.executable)'
       return 0
     fi
   done

@@ -17,8 +17,9 @@
 //
 // The state.
 // - AccessCounter::state_, one per object: 0 free, -1 held by a writer, n > 0 held by n counted
-//   readers. Written by writers (CAS 0 -> -1, then a store of 0) and by counted readers (CAS
-//   n -> n + 1, then fetch_sub); read by everyone who takes access to the object.
+//   readers. Written by writers (CAS 0 -> -1, then back to 0 with a release CAS, or a release
+//   store when the writer backs off) and by counted readers (CAS n -> n + 1, then a release CAS
+//   back); read by everyone who takes access to the object.
 // - The registry (access.cpp): 1,024 ReaderRecords and g_records_used, the number of records ever
 //   handed out. The count only grows, one CAS at a time, and never passes 1,024. Claimers read
 //   and move it; writers read it to know how many records to scan.
@@ -44,23 +45,24 @@
 // in S" step is one that the standard's rules for S give ([atomics.order]); no step rests on what
 // one processor or another happens to do.
 //
-// The registry. L must also reach the reader's record. The reader loaded the count (seq_cst), or
-// moved it past its record with a seq_cst CAS, when it claimed the record, before A. The writer
-// loads the count (seq_cst) after W. By the cycle above the claim precedes the writer's load in
-// S, so that load reads the claimer's value or a later one, and the record is scanned. (With an
+// The registry. L must also reach the reader's record. When it claimed the record, before A, the
+// reader loaded the count (seq_cst) or moved it past its record with a seq_cst CAS: call that X.
+// The writer loads the count (seq_cst) after W: call that Y. If the reader proceeds, R precedes W
+// in S (as above), so X < A < R < W < Y, and Y reads X's value or a later one: the record is
+// scanned. (With an
 // acq_rel publication and an acquire load nothing orders the two: the writer could read an older
 // count and skip the very record whose announcement it must see.)
 //
 // What the object's data sees (happens-before, which ThreadSanitizer checks).
 // - A writer's changes happen before a later reader's reads: the writer lets go with a release
-//   store of 0 to state_; a reader's check or counted CAS acquires it, directly or through the
+//   CAS back to 0; a reader's check or counted CAS acquires it, directly or through the
 //   read-modify-writes that continue its release sequence, or through a later writer that
-//   acquired it and stored 0 with release in turn.
+//   acquired it and let go with a release in turn.
 // - A reader's reads happen before a later writer's changes: a reader lets go of a slot with a
 //   release store of null, and every later store to that slot (the next announcement) is a
 //   release as well, since C++20 no longer counts a thread's later plain stores into a release
 //   sequence; the writer's scan load acquires whichever it reads. A counted reader lets go with a
-//   release fetch_sub; the writer's marking CAS acquires it.
+//   release CAS; the writer's marking CAS acquires it.
 //
 // The fallbacks. A thread that is more than six reads deep (or needs two slots and has one left)
 // counts itself in the object's state_ instead (CAS n -> n + 1, failing on -1): that CAS and the
@@ -188,7 +190,7 @@ inline bool counted_read(AccessCounter& counter, std::uint32_t epoch) noexcept {
         TOLVAT_ACCESS_PAUSE();
         // Pairs with the writer's marking CAS: both modify state_, so whichever comes second in
         // its modification order sees the other (-1 here, n > 0 there) and fails. Acquire: pairs
-        // with the release store of 0 by which the last writer let go.
+        // with the release by which the last writer let go.
         if (counter.state_.compare_exchange_weak(seen, epoch | (holds(seen, epoch) + 1), std::memory_order_acquire,
                                                  std::memory_order_relaxed)) {
             return true;
@@ -228,7 +230,7 @@ public:
             slot.exchange(&counter, std::memory_order_seq_cst);
             TOLVAT_ACCESS_PAUSE();
             // The check R: seq_cst, pairs with the writer's marking CAS W. It also acquires the
-            // release store of 0 by which the last writer let go, so its changes are visible.
+            // release by which the last writer let go, so its changes are visible.
             if (holds(counter.state_.load(std::memory_order_seq_cst), epoch_) == kWriter) {
                 // Backing off. Release: pairs with a writer's scan load.
                 slot.store(nullptr, std::memory_order_release);
@@ -355,7 +357,7 @@ public:
         // The scan L (seq_cst loads of the count and of the slots).
         if (announced_by_a_reader(&counter)) {
             // Backing off. Release: pairs with the acquire of the next reader's check or writer's
-            // mark (nothing was changed, but it keeps one rule for every store of 0).
+            // mark (nothing was changed, but it keeps one rule for every way of letting go).
             counter.state_.store(epoch_, std::memory_order_release);
             return;
         }

@@ -96,16 +96,6 @@ std::span<const UnitAlias, kUnitAliasCount> unit_alias_table() noexcept {
     return std::span<const UnitAlias, kUnitAliasCount>(kUnitAliases);
 }
 
-bool is_table_unit(const UnitDef* def) noexcept {
-    const std::less<const UnitDef*> before;
-    return !before(def, kUnits) && before(def, kUnits + kUnitCount);
-}
-
-bool is_table_prefix(const PrefixDef* prefix) noexcept {
-    const std::less<const PrefixDef*> before;
-    return !before(prefix, kPrefixes) && before(prefix, kPrefixes + kPrefixCount);
-}
-
 const UnitDef& base_unit(std::size_t dimension) noexcept { return kUnits[dimension]; }
 
 const UnitDef* query_unit_names_internal(std::string_view text, bool apply_aliases) noexcept {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -18,9 +19,15 @@ std::span<const PrefixDef, kPrefixCount> prefix_table() noexcept;
 std::span<const UnitAlias, kUnitAliasCount> unit_alias_table() noexcept;
 
 // True when the row lives in the compiled-in unit table (as opposed to a user-defined unit).
-bool is_table_unit(const UnitDef* def) noexcept;
+inline bool is_table_unit(const UnitDef* def) noexcept {
+    const std::less<const UnitDef*> before;
+    return !before(def, kUnits) && before(def, kUnits + kUnitCount);
+}
 // True when the row lives in the compiled-in prefix table.
-bool is_table_prefix(const PrefixDef* prefix) noexcept;
+inline bool is_table_prefix(const PrefixDef* prefix) noexcept {
+    const std::less<const PrefixDef*> before;
+    return !before(prefix, kPrefixes) && before(prefix, kPrefixes + kPrefixCount);
+}
 
 // The eight base units, rows 0 to 7, in BaseExponents order.
 const UnitDef& base_unit(std::size_t dimension) noexcept;

@@ -43,6 +43,7 @@ public:
     static constexpr std::size_t kWays = 4;
     static constexpr std::size_t kMostUnits = 8;
     static constexpr std::size_t kLongestText = 128;
+    static_assert(std::has_single_bit(kSets));
 
     struct Entry {
         UnitCollection key;
@@ -62,7 +63,7 @@ public:
         if (collection.size() > kMostUnits) return nullptr;
         if (entries_ == nullptr) entries_ = std::make_unique<Entry[]>(kSets * kWays);
         const std::uint64_t hash = hash_of(collection);
-        Entry* set = &entries_[(hash >> 59) * kWays];
+        Entry* set = &entries_[(hash >> (64 - std::countr_zero(kSets))) * kWays];
         Entry* victim = set;
         ++clock_;
         for (std::size_t way = 0; way < kWays; ++way) {

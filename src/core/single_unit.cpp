@@ -66,10 +66,8 @@ bool operator==(const ComposedText& a, const ComposedText& b) noexcept {
     return true;
 }
 
-SingleUnit SingleUnit::create_from_unit_def_static(const UnitDef& row, const PrefixDef* prefix) {
-    if (is_table_unit(&row) && (prefix == nullptr || is_table_prefix(prefix))) return SingleUnit(row, prefix);
-    // The texts and numbers the unit would have had, as name(), symbol(), offset() and
-    // multiplier() give them.
+SingleUnit SingleUnit::owned_copy(const UnitDef& row, const PrefixDef* prefix) {
+    // The texts and numbers as name(), symbol(), offset() and multiplier() give them.
     std::string name(row.name);
     std::string symbol(row.symbol);
     if (prefix != nullptr) {

@@ -40,7 +40,10 @@ public:
     // The unit of a row of the unit table, with a row of the prefix table or none; copying it
     // never allocates. A row from elsewhere gives a unit with its own copy of the row's texts and
     // numbers instead, so that no unit refers to a row the tables' caches do not cover.
-    static SingleUnit create_from_unit_def_static(const UnitDef& row, const PrefixDef* prefix = nullptr);
+    static SingleUnit create_from_unit_def_static(const UnitDef& row, const PrefixDef* prefix = nullptr) {
+        if (is_table_unit(&row) && (prefix == nullptr || is_table_prefix(prefix))) return SingleUnit(row, prefix);
+        return owned_copy(row, prefix);
+    }
     // A user-defined unit with offset 0.0.
     static SingleUnit custom(std::string name, std::string symbol, double multiplier,
                              const BaseExponents& exponents);
@@ -107,6 +110,8 @@ private:
     friend std::optional<SingleUnit> search_for_unit_name(std::string_view text) noexcept;
     // `row` is a table row or a user-defined record; `prefix` is a table row or nullptr.
     SingleUnit(const UnitDef& row, const PrefixDef* prefix) noexcept : def_(&row), prefix_(prefix) {}
+    // A user-defined record holding the texts and numbers the unit of `row` and `prefix` has.
+    static SingleUnit owned_copy(const UnitDef& row, const PrefixDef* prefix);
 
     // Only user-defined units are counted; table units are static and copying them is free.
     void retain() const noexcept {

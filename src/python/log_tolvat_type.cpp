@@ -29,10 +29,14 @@
 
 namespace tolvat::py {
 
-void log_tolvat_dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
+void log_tolvat_release(PyObject* self) noexcept {
     as_log_tolvat(self)->quantity.~LogQuantity();
     as_log_tolvat(self)->access.~AccessCounter();
+}
+
+void log_tolvat_dealloc(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    log_tolvat_release(self);
     PyObject_Free(self);
     Py_DECREF(type);
 }
@@ -342,14 +346,13 @@ PyMethodDef log_tolvat_methods[] = {
      "round_sfig($self, n_sig_figs)\n--\n\n"},
     {"__format__", log_tolvat_format, METH_O, "__format__($self, format_spec, /)\n--\n\n"},
     {"__reduce__", log_tolvat_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\n"},
-    {"_from_state", log_tolvat_from_state, METH_O | METH_CLASS, "_from_state($cls, state, /)\n--\n\n"},
     {"__copy__", log_tolvat_copy, METH_NOARGS, "__copy__($self, /)\n--\n\n"},
     {"__deepcopy__", log_tolvat_deepcopy, METH_O, "__deepcopy__($self, memo, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot log_tolvat_slots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(log_tolvat_dealloc)},
+    INSTANCE_END_SLOT(log_tolvat),
     {Py_tp_methods, log_tolvat_methods},
     // Instances compare by the ratio they stand for, so they are not hashable.
     {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},

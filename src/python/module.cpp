@@ -8,6 +8,7 @@
 #include "errors.hpp"
 #include "module_state.hpp"
 #include "objects.hpp"
+#include "pickling.hpp"
 
 namespace tolvat::py {
 namespace {
@@ -32,7 +33,7 @@ int tolvat_exec(PyObject* module) noexcept {
     if (state->tolvat_type == nullptr || add_type(module, "Tolvat", state->tolvat_type) < 0) return -1;
     state->log_tolvat_type = create_log_tolvat_type(module);
     if (state->log_tolvat_type == nullptr || add_type(module, "LogTolvat", state->log_tolvat_type) < 0) return -1;
-    return 0;
+    return add_reconstructors(module);
 }
 
 int tolvat_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
@@ -41,6 +42,8 @@ int tolvat_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
     Py_VISIT(state->tolvat_type);
     Py_VISIT(state->log_tolvat_type);
     Py_VISIT(state->internal_error);
+    Py_VISIT(state->tolvat_restore);
+    Py_VISIT(state->log_tolvat_restore);
     return 0;
 }
 
@@ -50,6 +53,8 @@ int tolvat_clear(PyObject* module) noexcept {
     Py_CLEAR(state->tolvat_type);
     Py_CLEAR(state->log_tolvat_type);
     Py_CLEAR(state->internal_error);
+    Py_CLEAR(state->tolvat_restore);
+    Py_CLEAR(state->log_tolvat_restore);
     return 0;
 }
 
@@ -76,6 +81,11 @@ PyModuleDef tolvat_module = {
 };
 
 }  // namespace
+
+ModuleState* module_state_of(PyTypeObject* type) noexcept {
+    PyObject* module = PyType_GetModuleByDef(type, &tolvat_module);
+    return module != nullptr ? state_of(module) : nullptr;
+}
 
 ModuleState* current_module_state() noexcept {
     PyObject* name = PyUnicode_FromString("tolvat");

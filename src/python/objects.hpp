@@ -52,19 +52,37 @@ struct LogTolvatObject {
     LogQuantity quantity;
 };
 
-// Each interpreter that imports the module has its own two type objects (see module_state.hpp);
-// an instance counts a reference to its type. The types' deallocators tell instances of either
-// interpreter's types apart from everything else at the cost of one load from the type object,
-// the same as comparing with a type kept in a global.
+// Each interpreter that imports the module has its own two type objects (see module_state.hpp),
+// and an instance counts a reference to its type: PyObject_Init takes it, and the end of the
+// instance gives it back.
+//
+// How an instance ends. With the interpreter lock, the type's deallocator ends the members,
+// frees the memory and gives the type back. On the free-threaded build a type's count is one
+// cache line written by every thread that frees an instance, unless the interpreter's own
+// deallocator does it, which keeps a count per thread: there the type has no deallocator of its
+// own and ends the members in its finalizer, which that deallocator calls first.
+//
+// Either function also marks the type: comparing it tells instances of every interpreter's type
+// apart from everything else at the cost of one load from the type object, as comparing with a
+// type kept in a global did.
+void tolvat_release(PyObject* self) noexcept;  // ends the members only
+void log_tolvat_release(PyObject* self) noexcept;
 void tolvat_dealloc(PyObject* self) noexcept;
 void log_tolvat_dealloc(PyObject* self) noexcept;
+#ifdef Py_GIL_DISABLED
+#define INSTANCE_END_SLOT(prefix) {Py_tp_finalize, reinterpret_cast<void*>(prefix##_release)}
+inline bool is_tolvat(PyObject* obj) noexcept { return Py_TYPE(obj)->tp_finalize == tolvat_release; }
+inline bool is_log_tolvat(PyObject* obj) noexcept { return Py_TYPE(obj)->tp_finalize == log_tolvat_release; }
+#else
+#define INSTANCE_END_SLOT(prefix) {Py_tp_dealloc, reinterpret_cast<void*>(prefix##_dealloc)}
+inline bool is_tolvat(PyObject* obj) noexcept { return Py_TYPE(obj)->tp_dealloc == tolvat_dealloc; }
+inline bool is_log_tolvat(PyObject* obj) noexcept { return Py_TYPE(obj)->tp_dealloc == log_tolvat_dealloc; }
+#endif
 
 // New type objects for the module being executed; nullptr with an exception set on failure.
 PyTypeObject* create_tolvat_type(PyObject* module) noexcept;
 PyTypeObject* create_log_tolvat_type(PyObject* module) noexcept;
 
-inline bool is_tolvat(PyObject* obj) noexcept { return Py_TYPE(obj)->tp_dealloc == tolvat_dealloc; }
-inline bool is_log_tolvat(PyObject* obj) noexcept { return Py_TYPE(obj)->tp_dealloc == log_tolvat_dealloc; }
 inline TolvatObject* as_tolvat(PyObject* obj) noexcept { return reinterpret_cast<TolvatObject*>(obj); }
 inline LogTolvatObject* as_log_tolvat(PyObject* obj) noexcept {
     return reinterpret_cast<LogTolvatObject*>(obj);

@@ -11,10 +11,14 @@
 
 namespace tolvat::py {
 
-void tolvat_dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
+void tolvat_release(PyObject* self) noexcept {
     as_tolvat(self)->quantity.~Quantity();
     as_tolvat(self)->access.~AccessCounter();
+}
+
+void tolvat_dealloc(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    tolvat_release(self);
     PyObject_Free(self);
     Py_DECREF(type);
 }
@@ -54,7 +58,6 @@ PyMethodDef tolvat_methods[] = {
     {"latex", tolvat_latex, METH_NOARGS, "latex($self)\n--\n\n"},
     {"__format__", tolvat_format, METH_O, "__format__($self, format_spec, /)\n--\n\n"},
     {"__reduce__", tolvat_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\n"},
-    {"_from_state", tolvat_from_state, METH_O | METH_CLASS, "_from_state($cls, state, /)\n--\n\n"},
     {"__copy__", tolvat_copy, METH_NOARGS, "__copy__($self, /)\n--\n\n"},
     {"__deepcopy__", tolvat_deepcopy, METH_O, "__deepcopy__($self, memo, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
@@ -62,7 +65,7 @@ PyMethodDef tolvat_methods[] = {
 
 PyType_Slot tolvat_slots[] = {
     {Py_tp_doc, const_cast<char*>("Unit! yippee")},
-    {Py_tp_dealloc, reinterpret_cast<void*>(tolvat_dealloc)},
+    INSTANCE_END_SLOT(tolvat),
     {Py_tp_methods, tolvat_methods},
     {Py_tp_str, reinterpret_cast<void*>(tolvat_str)},
     {Py_tp_repr, reinterpret_cast<void*>(tolvat_str)},

@@ -222,14 +222,10 @@ class Tolvat:
 
     # ---- pickling and copies ----------------------------------------------------------------
     def __reduce__(self) -> tuple[Callable[[bytes], Tolvat], tuple[bytes]]:
-        """The class's private ``_from_state`` and the quantity's state: pickles of every protocol.
+        """The class's private ``_from_state`` function and the quantity's state: pickles of every protocol.
 
         The state is compact, versioned bytes (its layout is in the guide); later versions load it.
         """
-
-    @classmethod
-    def _from_state(cls, state: bytes, /) -> Tolvat:
-        """The quantity a state describes; ``ValueError`` for a state that is not one, ``TypeError`` for non-bytes."""
 
     def __copy__(self) -> Tolvat:
         """A new, independent quantity equal to this one."""
@@ -396,14 +392,10 @@ class LogTolvat:
 
     # ---- pickling and copies ----------------------------------------------------------------
     def __reduce__(self) -> tuple[Callable[[bytes], LogTolvat], tuple[bytes]]:
-        """The class's private ``_from_state`` and the quantity's state: pickles of every protocol.
+        """The class's private ``_from_state`` function and the quantity's state: pickles of every protocol.
 
         The state is compact, versioned bytes (its layout is in the guide); later versions load it.
         """
-
-    @classmethod
-    def _from_state(cls, state: bytes, /) -> LogTolvat:
-        """The quantity a state describes; ``ValueError`` for a state that is not one, ``TypeError`` for non-bytes."""
 
     def __copy__(self) -> LogTolvat:
         """A new, independent quantity equal to this one."""
