@@ -19,11 +19,12 @@ try:  # 3.13 and later
         failure = raw.exec(interpreter, code)
         assert failure is None, failure
 
-except ImportError:  # 3.11 and 3.12: every sub-interpreter shares the main GIL
+except ImportError:  # 3.11 and 3.12
     import _xxsubinterpreters as raw
 
     def create_legacy():
-        return raw.create()
+        # 3.12 gives a new interpreter a GIL of its own unless asked not to; 3.11 ignores the flag.
+        return raw.create(isolated=False)
 
     def run(interpreter, code):
         raw.run_string(interpreter, code)
@@ -90,11 +91,20 @@ def test_creating_importing_and_destroying_a_hundred_times_leaks_nothing():
         "c = tolvat.Tolvat.custom('u', 'u', q)\n"
         "out(text)\n"
     )
-    for _ in range(5):
-        run_in_new_interpreter(code)
-    gc.collect()
-    blocks = sys.getallocatedblocks()
-    for _ in range(100):
-        assert run_in_new_interpreter(code) == "3.7777762353825017 [km]"
-    gc.collect()
-    assert sys.getallocatedblocks() - blocks < 100
+    def growth(code, expected):
+        for _ in range(5):
+            run_in_new_interpreter(code)
+        gc.collect()
+        blocks = sys.getallocatedblocks()
+        for _ in range(100):
+            assert run_in_new_interpreter(code) == expected
+        gc.collect()
+        return sys.getallocatedblocks() - blocks
+
+    grown = growth(code, "3.7777762353825017 [km]")
+    # CPython 3.12 and 3.13.0 leak blocks with every legacy sub-interpreter, whatever it runs
+    # (and more with each extension module it imports): there the count cannot tell what is ours.
+    own = growth("out('x')\n", "x")
+    if own >= 100:
+        pytest.skip(f"this interpreter's own sub-interpreters leak {own // 100} blocks each")
+    assert grown < 100
