@@ -70,6 +70,27 @@ inline bool exponents_equal(const BaseExponents& a, const BaseExponents& b) noex
 #endif
 }
 
+// Exact component-wise equality, and every component finite (neither infinite nor NaN).
+inline bool exponents_equal_and_finite(const BaseExponents& a, const BaseExponents& b) noexcept {
+#if defined(TOLVAT_SSE2_EXPONENTS)
+    // x × 0 is ±0 for a finite x and NaN otherwise, and ±0 == 0: one mask for both tests.
+    const __m128d zero = _mm_setzero_pd();
+    __m128d all = _mm_cmpeq_pd(zero, zero);
+    for (std::size_t i = 0; i < kBaseDimensionCount; i += 2) {
+        const __m128d x = _mm_loadu_pd(&a[i]);
+        all = _mm_and_pd(all, _mm_cmpeq_pd(x, _mm_loadu_pd(&b[i])));
+        all = _mm_and_pd(all, _mm_cmpeq_pd(_mm_mul_pd(x, zero), zero));
+    }
+    return _mm_movemask_pd(all) == 3;
+#else
+    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
+        if (!(a[i] == b[i] && a[i] * 0.0 == 0.0)) return false;
+    }
+    return true;
+#endif
+}
+inline bool exponents_finite(const BaseExponents& a) noexcept { return exponents_equal_and_finite(a, a); }
+
 // Each component of one is the negation of the same component of the other.
 inline bool exponents_inverse(const BaseExponents& a, const BaseExponents& b) noexcept {
 #if defined(TOLVAT_SSE2_EXPONENTS)

@@ -43,13 +43,10 @@ public:
     static constexpr std::size_t kWays = 4;
     static constexpr std::size_t kMostUnits = 8;
     static constexpr std::size_t kLongestText = 128;
-    static_assert(std::has_single_bit(kSets));
+    static_assert(std::has_single_bit(kSets) && kWays <= 8);
 
     struct Entry {
         UnitCollection key;
-        std::uint64_t hash = 0;
-        std::uint32_t last_use = 0;
-        bool used = false;
         bool has_full = false;
         std::uint8_t has_text = 0;  // one bit per form
         UnitCollection full;
@@ -58,36 +55,49 @@ public:
     };
 
     // The entry for `collection`, made (empty of results) when there is none; nullptr for a
-    // collection too large to keep. Valid until the next lookup on this thread.
+    // collection too large to keep or not kept yet. Valid until the next lookup on this thread.
     Entry* lookup(const UnitCollection& collection) {
         if (collection.size() > kMostUnits) return nullptr;
-        if (entries_ == nullptr) entries_ = std::make_unique<Entry[]>(kSets * kWays);
         const std::uint64_t hash = hash_of(collection);
-        Entry* set = &entries_[(hash >> (64 - std::countr_zero(kSets))) * kWays];
-        Entry* victim = set;
+        const std::size_t index = hash >> (64 - std::countr_zero(kSets));
+        // The hashes of a set share one cache line, so a miss reads nothing else.
+        Tags& tags = tags_[index];
         ++clock_;
+        std::size_t victim = 0;
         for (std::size_t way = 0; way < kWays; ++way) {
-            Entry& entry = set[way];
-            if (entry.used && entry.hash == hash && same_key(entry.key, collection)) {
-                entry.last_use = clock_;
-                return &entry;
+            const bool used = (tags.used >> way) & 1u;
+            if (used && tags.hash[way] == hash && same_key(entries_[index * kWays + way].key, collection)) {
+                tags.last_use[way] = clock_;
+                return &entries_[index * kWays + way];
             }
-            if (!entry.used || (victim->used && entry.last_use < victim->last_use)) victim = &entry;
+            const bool victim_used = (tags.used >> victim) & 1u;
+            if (!used ? victim_used : (victim_used && tags.last_use[way] < tags.last_use[victim])) victim = way;
+        }
+        // A collection is kept from its second display on: the first display of every collection
+        // (one printed once, a million distinct custom units) pays no more than a look, and only
+        // the hash of what was seen is noted. Two collections with one hash merely make the second
+        // be kept early.
+        std::uint64_t& seen = seen_[hash & (kSeen - 1)];
+        if (seen != hash) {
+            seen = hash;
+            return nullptr;
         }
         // The key keeps its units' records alive: only units with short texts are kept.
         for (const UnitEntry& entry : collection.units()) {
             if (entry.unit.name().size() + entry.unit.symbol().size() > kLongestText) return nullptr;
         }
+        if (entries_ == nullptr) entries_ = std::make_unique<Entry[]>(kSets * kWays);
         // The copy is made first: should it fail, the old entry is still whole.
         UnitCollection key = collection;
-        victim->key = std::move(key);
-        victim->hash = hash;
-        victim->last_use = clock_;
-        victim->used = true;
-        victim->has_full = false;
-        victim->has_text = 0;
-        victim->full = UnitCollection();
-        return victim;
+        Entry& entry = entries_[index * kWays + victim];
+        entry.key = std::move(key);
+        entry.has_full = false;
+        entry.has_text = 0;
+        entry.full = UnitCollection();
+        tags.hash[victim] = hash;
+        tags.last_use[victim] = clock_;
+        tags.used = static_cast<std::uint8_t>(tags.used | (1u << victim));
+        return &entry;
     }
 
 private:
@@ -115,7 +125,16 @@ private:
         return true;
     }
 
-    std::unique_ptr<Entry[]> entries_;  // made on first use
+    // The bookkeeping of one set: the hash, last use and whether used of each way.
+    struct alignas(64) Tags {
+        std::array<std::uint64_t, kWays> hash{};
+        std::array<std::uint32_t, kWays> last_use{};
+        std::uint8_t used = 0;  // one bit per way
+    };
+    static constexpr std::size_t kSeen = 256;
+    std::array<Tags, kSets> tags_{};
+    std::unique_ptr<Entry[]> entries_;         // made when the first entry is kept
+    std::array<std::uint64_t, kSeen> seen_{};  // hashes of collections displayed once
     std::uint32_t clock_ = 0;
 };
 

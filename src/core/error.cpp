@@ -18,6 +18,8 @@ std::string Error::message() const {
             return first + " cannot be coerced into a number";
         case ErrorKind::NonFinitePower:
             return "cannot raise " + first + " to a non-finite power " + second;
+        case ErrorKind::PowerOverflow:
+            return "unit power overflow: " + first;
         case ErrorKind::Internal:
             return first;
     }

@@ -16,6 +16,8 @@ enum class ErrorKind {
     NotCoercibleToNumber,
     // A unit raised to a NaN or infinite power: no unit has such a power. Raised as ValueError.
     NonFinitePower,
+    // A result whose unit powers or dimension leave the range of a double. Raised as ValueError.
+    PowerOverflow,
     // Not a user-facing kind: a consistency failure of the unit algebra. The binding raises
     // it as an exception deriving directly from BaseException.
     Internal,
@@ -39,6 +41,8 @@ struct Error {
     static Error non_finite_power(std::string unit_text, std::string power_text) {
         return {ErrorKind::NonFinitePower, std::move(unit_text), std::move(power_text)};
     }
+    // `operation` names the operands and the operator ("[m1e300] ** 1e300"), or the units.
+    static Error power_overflow(std::string operation) { return {ErrorKind::PowerOverflow, std::move(operation), {}}; }
     static Error internal(std::string message) { return {ErrorKind::Internal, std::move(message), {}}; }
 
     // The text the user sees.

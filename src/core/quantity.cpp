@@ -1,6 +1,7 @@
 #include "quantity.hpp"
 
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #include "render.hpp"
@@ -65,10 +66,11 @@ bool same_units_in_any_order(const UnitCollection& a, const UnitCollection& b) n
     return a.same_entries(b);
 }
 
-Expected<Conversion> conversion_between(const UnitCollection& source, const UnitCollection& target) {
-    if (!exponents_equal(source.exponents(), target.exponents())) {
-        return Error::incompatible(as_string(source), as_string(target));
-    }
+namespace {
+
+// The conversion, or nothing when the dimensions differ.
+std::optional<Conversion> compatible_conversion(const UnitCollection& source, const UnitCollection& target) noexcept {
+    if (!exponents_equal(source.exponents(), target.exponents())) return std::nullopt;
     // Into the same units the value stays as it is. Running it through the formula would add
     // rounding noise (an offset added and taken away again, two multipliers of the same units
     // that differ in the last bit) and lose the sign of a zero, and every result passes here.
@@ -76,10 +78,18 @@ Expected<Conversion> conversion_between(const UnitCollection& source, const Unit
     return formula(source, target);
 }
 
+}  // namespace
+
+Expected<Conversion> conversion_between(const UnitCollection& source, const UnitCollection& target) {
+    if (const std::optional<Conversion> conversion = compatible_conversion(source, target)) return *conversion;
+    return Error::incompatible(as_string(source), as_string(target));
+}
+
 Expected<double> converted_value(const Quantity& source, const UnitCollection& target) {
-    Expected<Conversion> conversion = conversion_between(source.unit, target);
-    if (!conversion) return std::move(conversion).error();
-    return conversion->apply(source.value);
+    if (const std::optional<Conversion> conversion = compatible_conversion(source.unit, target)) {
+        return conversion->apply(source.value);
+    }
+    return Error::incompatible(as_string(source.unit), as_string(target));
 }
 
 Expected<Quantity> as_unit_internal(const Quantity& source, UnitCollection target) {

@@ -30,6 +30,34 @@ Expected<Quantity> non_finite_power(const Quantity& base, double p) {
     return simple_simplify(Quantity{UnitCollection(), std::pow(base.value * base.unit.multiplier(), p)});
 }
 
+// The closing step names only the units of a result whose powers overflow; the operation then
+// names its operands instead ("[m2] * [m3]"). Out of line, so that the common path only tests
+// for an error.
+[[gnu::cold, gnu::noinline]] void name_operands(Expected<Quantity>& result, const UnitCollection& first,
+                                                const char* op, const std::string& second) {
+    if (result.error().kind == ErrorKind::PowerOverflow) result = Error::power_overflow(as_string(first) + op + second);
+}
+[[gnu::cold, gnu::noinline]] void name_operands(Expected<Quantity>& result, const UnitCollection& first,
+                                                const char* op, const UnitCollection& second) {
+    name_operands(result, first, op, as_string(second));
+}
+
+// The closing step of an operation on `first` and `second`: the result is the only object
+// returned, so it is built in place.
+template <typename Second>
+Expected<Quantity> closing(Quantity&& result, const UnitCollection& first, const char* op, const Second& second) {
+    Expected<Quantity> r = simple_simplify(std::move(result));
+    if (!r) [[unlikely]] name_operands(r, first, op, second);
+    return r;
+}
+
+// base ** p for a finite p, built in place as closing() builds its result.
+Expected<Quantity> finite_power(const Quantity& base, double p) {
+    Expected<Quantity> r = simple_simplify(Quantity{UnitCollection::pow(base.unit, p), std::pow(base.value, p)});
+    if (!r) [[unlikely]] name_operands(r, base.unit, " ** ", number_text(p));
+    return r;
+}
+
 }  // namespace
 
 Expected<Quantity> add(const Quantity& self, const Quantity& other) {
@@ -54,11 +82,12 @@ Expected<Quantity> reflected_subtract(const Quantity& self, const Quantity& othe
 }
 
 Expected<Quantity> multiply(const Quantity& self, const Quantity& other) {
-    return simple_simplify(Quantity{self.unit * other.unit, self.value * other.value});
+    return closing(Quantity{self.unit * other.unit, self.value * other.value}, self.unit, " * ", other.unit);
 }
 
 Expected<Quantity> divide(const Quantity& numerator, const Quantity& denominator) {
-    return simple_simplify(Quantity{numerator.unit / denominator.unit, numerator.value / denominator.value});
+    return closing(Quantity{numerator.unit / denominator.unit, numerator.value / denominator.value}, numerator.unit,
+                   " / ", denominator.unit);
 }
 
 Expected<double> unitless_value(const Quantity& self) {
@@ -74,7 +103,7 @@ Expected<Quantity> power(const Quantity& base, const Quantity& exponent) {
 
 Expected<Quantity> power_by_number(const Quantity& base, double p) {
     if (!std::isfinite(p)) [[unlikely]] return non_finite_power(base, p);
-    return simple_simplify(Quantity{UnitCollection::pow(base.unit, p), std::pow(base.value, p)});
+    return finite_power(base, p);
 }
 
 Expected<Quantity> negate(const Quantity& self) { return simple_simplify(Quantity{self.unit, -self.value}); }

@@ -13,15 +13,6 @@ namespace tolvat {
 
 namespace {
 
-// Exponents before and after must match exactly; a dimension that was NaN may stay NaN (a NaN
-// power poisons the sums the same way on both sides and is no drift).
-bool dimension_kept(const BaseExponents& before, const BaseExponents& after) noexcept {
-    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
-        if (!(before[i] == after[i]) && !(std::isnan(before[i]) && std::isnan(after[i]))) return false;
-    }
-    return true;
-}
-
 enum class Relation : unsigned char { None, Equal, Inverse };
 
 // Entries are grouped into classes of equal dimension so that the repeated scans compare small
@@ -131,7 +122,10 @@ SimpleSimplifyKind simple_simplify_kind(const UnitCollection& unit, double& mult
     }
     multiplier = product;
     exponents = sum;
-    if (!exponents_equal(sum, unit.exponents())) return SimpleSimplifyKind::Drifts;
+    // A power beyond the range of a double (or NaN) makes every component of the sum non-finite,
+    // and a dimension beyond it at least one; the long way reports either. Equal infinities
+    // would pass a plain comparison.
+    if (!exponents_equal_and_finite(sum, unit.exponents())) return SimpleSimplifyKind::Drifts;
     return product == unit.multiplier() ? SimpleSimplifyKind::Keeps : SimpleSimplifyKind::Resums;
 }
 
@@ -148,8 +142,8 @@ Expected<UnitCollection> simple_simplify(const UnitCollection& collection) {
     {
         double multiplier;
         BaseExponents exponents;
-        if (simple_simplify_kind(collection, multiplier, exponents) != SimpleSimplifyKind::Merges &&
-            dimension_kept(collection.exponents(), exponents)) {
+        const SimpleSimplifyKind kind = simple_simplify_kind(collection, multiplier, exponents);
+        if (kind == SimpleSimplifyKind::Keeps || kind == SimpleSimplifyKind::Resums) {
             UnitCollection result(collection);
             result.resum(exponents, multiplier);
             return result;
@@ -191,7 +185,12 @@ Expected<UnitCollection> simple_simplify(const UnitCollection& collection) {
         if (present[i]) kept.emplace_back(UnitEntry{input[i].unit, power[i]});
     }
     UnitCollection result = UnitCollection::from_entries(std::move(kept));
-    if (!dimension_kept(collection.exponents(), result.exponents())) {
+    // Powers that overflowed on the way here (a product or power of large ones) are no drift but
+    // input no unit can hold; the operation that made them names its operands.
+    if (!exponents_finite(collection.exponents()) || !exponents_finite(result.exponents())) [[unlikely]] {
+        return Error::power_overflow(as_string(collection));
+    }
+    if (!exponents_equal(collection.exponents(), result.exponents())) {
         std::string message = "Error on simple_simplify\nStarted with: ";
         message += as_string(collection);
         message += ", ";

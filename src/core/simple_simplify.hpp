@@ -10,7 +10,8 @@ namespace tolvat {
 
 // What simple_simplify would do with a collection: hand back this very collection (Keeps), hand
 // back the same entries with their summaries recomputed (Resums: the same dimension, another
-// multiplier; Drifts: a dimension that differs from the cached one), or merge some pair (Merges).
+// multiplier; Drifts: a dimension that differs from the cached one or is not finite), or merge
+// some pair (Merges).
 // The recomputed summaries are returned for all but Merges.
 enum class SimpleSimplifyKind { Keeps, Resums, Drifts, Merges };
 SimpleSimplifyKind simple_simplify_kind(const UnitCollection& unit, double& multiplier,
@@ -19,7 +20,8 @@ SimpleSimplifyKind simple_simplify_kind(const UnitCollection& unit, double& mult
 bool simple_simplify_keeps(const UnitCollection& unit) noexcept;
 
 // Pairwise cancellation of units of equal dimension and opposite sign, or of inverse dimension
-// and equal sign. Fails only with an Internal error when the dimension drifts.
+// and equal sign. Fails with PowerOverflow when a power or the dimension is not finite, and with
+// an Internal error when the dimension drifts.
 Expected<UnitCollection> simple_simplify(const UnitCollection& collection);
 
 }  // namespace tolvat

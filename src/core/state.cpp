@@ -358,6 +358,8 @@ Expected<Quantity, StateError> decode_state(std::string_view state) {
     if (in.left() != 0) return problem(std::to_string(in.left()) + " bytes follow its end");
     if (in.wrote_a_zero()) return problem("a dimension writes out a +0.0 component");
     if (const char* what = foreign_summary(units, exponents, multiplier)) return foreign(what);
+    // No operation makes units whose powers overflow (nor would simplifying them work).
+    if (!exponents_finite(exponents)) return problem("its units' powers overflow");
     return Quantity{UnitCollection::with_summaries(std::move(units), exponents, multiplier), value};
 }
 

@@ -58,6 +58,7 @@ PyObject* raise_error(const Error& error) noexcept {
             type = PyExc_TypeError;
             break;
         case ErrorKind::NonFinitePower:
+        case ErrorKind::PowerOverflow:
             type = PyExc_ValueError;
             break;
         case ErrorKind::Internal:

@@ -130,7 +130,7 @@ class Tolvat:
         """This quantity to a dimensionless power (any real number); a modulus is ignored.
 
         Raises ``TypeError`` when the exponent has a dimension, and ``ValueError`` when a
-        NaN or infinite exponent meets a quantity with units.
+        NaN or infinite exponent meets a quantity with units, or when the unit powers overflow.
         """
 
     def __rpow__(self, base: _UnitOperand, modulus: _NumberOperand | None = None, /) -> Tolvat:

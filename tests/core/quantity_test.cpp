@@ -219,5 +219,33 @@ TEST(Arithmetic, NonFinitePowersFailForUnitsAndAreIeeeWithout) {
     EXPECT_EQ(plain->value, 0.0);
 }
 
+TEST(Arithmetic, UnitPowersThatOverflowFailNamingTheOperands) {
+    const Quantity m300{UnitCollection::pow(parse("m"), 1e300), 2.0};
+    const Quantity n{parse("N"), 2.0};
+    const Quantity inverse_m300{UnitCollection::pow(parse("m"), -1e300), 2.0};
+    const std::string power = "1" + std::string(300, '0');
+    const std::string m = "[m" + power + "]";
+    // A power beyond the range of a double, a dimension beyond it (the seconds of N ** 1e308), and
+    // one made by merging in the long way of the closing step (m ** inf . ft ** -1 first).
+    const std::pair<Expected<Quantity>, std::string> cases[] = {
+        {power_by_number(m300, 1e300), m + " ** " + power},
+        {power_by_number(n, 1e308), "[N] ** 1" + std::string(308, '0')},
+        {multiply(power_by_number(m300, 1e8).value(), power_by_number(m300, 1e8).value()), ""},
+        {divide(power_by_number(m300, 1e8).value(), power_by_number(inverse_m300, 1e8).value()), ""},
+        {divide(Quantity{UnitCollection::pow(parse("m"), 1e308) * parse("s"), 1.0},
+                Quantity{UnitCollection::pow(parse("m"), -1e308) * parse("ft"), 1.0}), ""},
+    };
+    for (const auto& [result, message] : cases) {
+        ASSERT_FALSE(result.has_value());
+        EXPECT_EQ(result.error().kind, ErrorKind::PowerOverflow);
+        if (!message.empty()) EXPECT_EQ(result.error().message(), "unit power overflow: " + message);
+    }
+    // Just inside the range every result is as before: powers 1e308 + 7e307 and 2 × 8e307.
+    const Expected<Quantity> sum = multiply(*power_by_number(Quantity{parse("m"), 1.0}, 1e308),
+                                            *power_by_number(Quantity{parse("m"), 1.0}, 7e307));
+    EXPECT_EQ(sum->unit.units()[0].power, 1e308 + 7e307);
+    EXPECT_EQ(power_by_number(n, 8e307)->unit.exponents()[kSecond], -1.6e308);
+}
+
 }  // namespace
 }  // namespace tolvat

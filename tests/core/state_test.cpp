@@ -24,7 +24,7 @@ Quantity parsed(const char* text, double value = 1.0) { return Quantity{*UnitCol
 std::vector<Quantity> samples() {
     const SingleUnit furlong = SingleUnit::custom("furlong", "fur", 201.168, base_unit(kMeter).exponents);
     const SingleUnit odd = SingleUnit::custom(std::string("nul\0inside", 10), "", -2.0,
-                                              BaseExponents{0, 0, 0, 0, std::nan(""), 1, 0, 0});
+                                              BaseExponents{0, 0, 0, 0, 5e-324, 1, 0, 0});
     std::vector<Quantity> out = {
         parsed("m"),
         parsed("km/hr", -0.0),
@@ -103,6 +103,12 @@ TEST(State, RefusesWhatItCouldNotReadBack) {
         ASSERT_FALSE(refused.has_value());
         EXPECT_NE(refused.error().message.find("no longer matches its units"), std::string::npos);
     }
+    // Units whose powers overflow, as no operation makes: written out, but not read back.
+    const SingleUnit poisoned = SingleUnit::custom("nan", "", 2.0, BaseExponents{0, 0, 0, 0, std::nan(""), 1, 0, 0});
+    const Expected<std::string, StateError> written =
+        encode_state(Quantity{UnitCollection::coerce_unit_to_collection(poisoned), 1.0});
+    ASSERT_TRUE(written.has_value());
+    EXPECT_EQ(decode_state(*written).error().message, "its units' powers overflow");
     // A multiplier within rounding of its units is what arithmetic leaves, and travels as it is.
     const UnitCollection drifted = UnitCollection::with_summaries(km.units(), km.exponents(), 1000.0000000000001);
     EXPECT_EQ(decode_state(*encode_state(Quantity{drifted, 1.0}))->unit.multiplier(), 1000.0000000000001);

@@ -4,8 +4,9 @@
 
 Builds a quantity of every table unit (symbols read from docs/catalogue.md) and of the product and
 the quotient of every two table units, plus a few compound units, and prints for each, on one
-line: str() of a fresh quantity twice (the first call may be the first of its units in this
-process, the second finds them remembered), latex() and descriptive() twice, float() of the
+line: str() of a fresh quantity three times (the first call may be the first of its units in this
+process; they are remembered from the second on and found from the third), latex() twice and
+descriptive() three times, float() of the
 quantity afterwards (the value in its simplified units), and str() of simplify(). --reverse goes
 through the list backwards, so every first call comes after a different history.
 """
@@ -52,7 +53,8 @@ def quantities():
 
 def forms(make):
     q = make()
-    texts = [str(q), str(q), q.latex(), q.latex(), q.descriptive(), q.descriptive(), repr(float(q))]
+    texts = [str(q), str(q), str(q), q.latex(), q.latex(), q.descriptive(), q.descriptive(), q.descriptive(),
+             repr(float(q))]
     texts.append(str(make().simplify()))
     return texts
 

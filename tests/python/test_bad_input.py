@@ -445,6 +445,44 @@ def test_nan_and_infinite_powers_of_units_raise_value_error():
         U("m") ** (L("dB") * inf)  # a logarithmic exponent counts by its ratio
 
 
+def test_unit_powers_that_overflow_raise_value_error():
+    """Finite exponents whose unit powers, or whose dimension, leave the range of a double fail
+    with a ValueError naming the operands, whichever operator or operand kind makes them; the
+    operands are left as they were, and results just inside the range are kept."""
+    def digits(zeros):
+        return "1" + "0" * zeros
+
+    m300, m308 = U("m") ** 1e300, U("m") ** 1e308
+    big = Tolvat.custom("big", "bg", m308)  # one unit of dimension m ** 1e308
+    cases = [
+        (lambda: m300 ** 1e300, f"[m{digits(300)}] ** {digits(300)}"),
+        (lambda: pow(m300, Tolvat.empty() * -1e300, 3), f"[m{digits(300)}] ** -{digits(300)}"),
+        (lambda: (U("km.m/ft") ** 1e300) ** 1e300, f"[m{digits(300)}] ** {digits(300)}"),
+        (lambda: U("N") ** 1e308, f"[N] ** {digits(308)}"),  # its seconds: -2e308
+        (lambda: "N" ** (Tolvat.empty() * 1e308), f"[N] ** {digits(308)}"),
+        (lambda: m308 * m308, f"[m{digits(308)}] * [m{digits(308)}]"),
+        (lambda: m308 / U("m") ** -1e308, f"[m{digits(308)}] / [1/m{digits(308)}]"),
+        (lambda: U("rad") ** 1e308 * U("rad") ** 1e308, f"[rad{digits(308)}] * [rad{digits(308)}]"),
+        (lambda: m308 * U("ft") ** 1e308, f"[m{digits(308)}] * [ft{digits(308)}]"),
+        (lambda: big * big, "[bg] * [bg]"),
+        (lambda: big.__rdiv__(big ** -1), "[1/bg] / [bg]"),
+    ]
+    # One that merges a pair on the way (seconds against minutes) while its radians overflow.
+    with pytest.raises(ValueError, match=r"^unit power overflow: \[rad1000"):
+        (U("rad") ** 1e308 * U("s")) * (U("rad") ** 1e308 / U("min"))
+    for call, operation in cases:
+        with pytest.raises(ValueError) as info:
+            call()
+        assert info.value.args == ("unit power overflow: " + operation,)
+    for q, text in ((m300, f"1 [m{digits(300)}]"), (m308, f"1 [m{digits(308)}]"), (big, "1 [bg]")):
+        assert str(q) == text
+        usable(q)
+    # Just inside the range: what the powers and dimensions add up to, exactly.
+    assert U("m") ** 1e308 * U("m") ** 7e307 == U("m") ** (1e308 + 7e307)
+    assert (U("m") ** 1e200) ** 1e100 == U("m") ** 1e300
+    assert (U("N") ** 8e307).as_base_units() == U("kg.m") ** 8e307 / U("s") ** 1.6e308
+
+
 def extreme_outcome(name, q, dimensionless):
     """The one outcome each method must give on an extreme quantity."""
     if name in ("as_unitless", "exp", "log", "log10", "self**") and not dimensionless:

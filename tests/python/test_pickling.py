@@ -187,6 +187,9 @@ def bad_states():
         "dimension off its units": replaced(M_STATE, 18, f64(2.0)),
         "lone surrogate in a name": replaced(CUSTOM_STATE, name_at, b"fu\xed\xa0\x80ng"),
         "overlong encoding in a name": replaced(CUSTOM_STATE, name_at, b"fu\xc0\xafong"),
+        # A newton to the power 1e308, as no operation makes: its seconds overflow to -inf.
+        "powers beyond range": state(Tolvat.unit("N") ** 1e300).replace(f64(1e300), f64(1e308)).replace(
+            f64(-2e300), f64(-math.inf)),
         "repeated unit": M_STATE[:17] + b"\x20" + f64(2.0) + b"\x02" + M_STATE[27:30] * 2,
         "log row past the table": b"\x01\x09" + f64(1.0),
         "log state cut short": b"\x01\x01" + f64(1.0)[:7],
