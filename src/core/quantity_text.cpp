@@ -155,6 +155,7 @@ private:
         char32_t loose_op = 0;                       // waiting for its right operand
         std::optional<Quantity> tight;               // the product being read
         double pending_power = 1.0;                  // 'square' or 'cubic' before an atom
+        bool has_unit = false;                       // the term holds a unit or a group
         bool empty = true;                           // nothing read in this frame yet
     };
 
@@ -262,6 +263,7 @@ private:
         f.per.reset();
         if (f.negative) term.value = -term.value;
         f.negative = false;
+        f.has_unit = false;
         if (!f.sum) {
             f.sum = std::move(term);
             return true;
@@ -292,6 +294,19 @@ std::optional<Quantity> Reader::lookup(std::string_view span) const {
             if (std::optional<SingleUnit> unit = search_for_unit_name(written)) {
                 return Quantity{UnitCollection::coerce_unit_to_collection(std::move(*unit)), 1.0};
             }
+        }
+    }
+    // A prefix whose name and symbol are the same text ("myria") takes only the name route in
+    // the search, so its printed symbol form ("myriaA") is read here.
+    for (const PrefixDef& prefix : prefix_table()) {
+        if (prefix.name != prefix.symbol || span.size() <= prefix.symbol.size() ||
+            span.substr(0, prefix.symbol.size()) != prefix.symbol) {
+            continue;
+        }
+        const UnitDef* row = query_unit_symbols_internal(span.substr(prefix.symbol.size()));
+        if (row != nullptr && row->offset == 0.0) {
+            return Quantity{UnitCollection::coerce_unit_to_collection(SingleUnit::create_from_unit_def_static(*row, &prefix)),
+                            1.0};
         }
     }
     // Plurals of names: the last word ("meters", "fluid ounces") or the first ("degrees
@@ -740,7 +755,9 @@ Expected<Quantity, QuantityTextError> Reader::run() {
             }
             i = end;
             if (!read_postfix(i, atom, kind)) return failed(false);
-            fold_atom(frames[frames.size() - 1], std::move(atom));
+            Frame& into = frames[frames.size() - 1];
+            into.has_unit = into.has_unit || kind != AtomKind::Number;
+            fold_atom(into, std::move(atom));
             want_operand = false;
             required = false;
             after_dot = false;
@@ -782,6 +799,7 @@ Expected<Quantity, QuantityTextError> Reader::run() {
             frames.erase_at(frames.size() - 1);
             i += len;
             if (!read_postfix(i, group, AtomKind::Group)) return failed(false);
+            frames[frames.size() - 1].has_unit = true;
             fold_atom(frames[frames.size() - 1], std::move(group));
             continue;
         }
@@ -815,15 +833,16 @@ Expected<Quantity, QuantityTextError> Reader::run() {
             want_operand = true;
             continue;
         }
-        if (spaced && (is_digit(c) || (c == U'.' && is_digit(at(i + 1))))) {
-            // A number after a space starts the next term: "5 ft 2 in".
+        if (spaced && f.has_unit && (is_digit(c) || (c == U'.' && is_digit(at(i + 1))))) {
+            // A number after a space starts the next term once this one holds a unit: "5 ft 2 in"
+            // (but "6.02e23 1/mol" is one term).
             if (!end_term(f)) return failed(false);
             want_operand = true;
             term_start = true;
             continue;
         }
-        if (c == U'(' || c == U'[') {
-            want_operand = true;
+        if (c == U'(' || c == U'[' || (spaced && (is_digit(c) || (c == U'.' && is_digit(at(i + 1)))))) {
+            want_operand = true;  // a product
             continue;
         }
         if (is_name_char(c)) {

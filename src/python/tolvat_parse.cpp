@@ -47,6 +47,10 @@ PyObject* raise_text_error(std::string_view text, const QuantityTextError& error
 // live as long as `items`, which holds them.
 bool read_names(PyObject* units, PyObject*& items, std::vector<TextName>& names) {
     items = PyMapping_Items(units);
+    if (items == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "'%.200s' object is not a mapping", Py_TYPE(units)->tp_name);
+    }
     if (items == nullptr) {
         add_argument_note("units");
         return false;
