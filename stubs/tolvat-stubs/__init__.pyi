@@ -28,6 +28,7 @@ class Tolvat:
     """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
+    """``None``: quantities compare equal across units (1 km == 1000 m), so ``hash(q)`` raises ``TypeError``."""
 
     # ---- constructors ------------------------------------------------------------------------
     @classmethod
@@ -243,6 +244,7 @@ class LogTolvat:
     """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
+    """``None``: logarithmic quantities compare by their ratios, so ``hash(x)`` raises ``TypeError``."""
 
     @classmethod
     def unit(cls, unit_name_or_symbol: str) -> LogTolvat:
