@@ -35,7 +35,7 @@ mkdir "$work/src"
 tar xzf "$sdist" -C "$work/src"
 src=$(ls -d "$work"/src/tolvat-*/)
 for needed in pyproject.toml CMakeLists.txt LICENSE README.md src/python/module.cpp src/core/catalogue.cpp \
-              stubs/tolvat-stubs/__init__.pyi examples/tour.py tests/python/test_module.py; do
+              stubs/tolvat-stubs/__init__.pyi src/_tolvat/__init__.py examples/tour.py tests/python/test_module.py; do
   [ -e "$src/$needed" ] || { echo "the sdist lacks $needed" >&2; exit 1; }
 done
 echo "$(basename "$sdist"): $(tar tzf "$sdist" | wc -l) files"
@@ -75,6 +75,7 @@ import sys, zipfile
 names = zipfile.ZipFile(sys.argv[1]).namelist()
 assert any(n.startswith("tolvat.") and n.endswith(".so") for n in names), names
 assert "tolvat-stubs/__init__.pyi" in names, names
+assert "_tolvat/__init__.py" in names, names
 assert any(n.endswith(".dist-info/licenses/LICENSE") for n in names), names
 PY
   wheels+=("$wheel")

@@ -9,6 +9,7 @@
 #include "module_state.hpp"
 #include "objects.hpp"
 #include "pickling.hpp"
+#include "worker_stats.hpp"
 
 namespace tolvat::py {
 namespace {
@@ -33,7 +34,8 @@ int tolvat_exec(PyObject* module) noexcept {
     if (state->tolvat_type == nullptr || add_type(module, "Tolvat", state->tolvat_type) < 0) return -1;
     state->log_tolvat_type = create_log_tolvat_type(module);
     if (state->log_tolvat_type == nullptr || add_type(module, "LogTolvat", state->log_tolvat_type) < 0) return -1;
-    return add_reconstructors(module);
+    if (add_reconstructors(module) < 0) return -1;
+    return add_worker_stats(module);
 }
 
 int tolvat_traverse(PyObject* module, visitproc visit, void* arg) noexcept {

@@ -98,3 +98,9 @@ def test_incompatible_units_name_the_left_operand_first():
     with pytest.raises(TypeError) as info:
         Tolvat.unit("m") + Tolvat.unit("s")
     assert info.value.args == ("[m] and [s] are not compatible",)
+
+
+def test_support_package_is_beside_the_module_and_not_imported_by_it():
+    code = "import sys, tolvat; print('_tolvat' in sys.modules); import _tolvat; print(_tolvat.__doc__ is not None)"
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert out.stdout.split() == ["False", "True"]
