@@ -13,6 +13,7 @@
 #include "single_unit.hpp"
 #include "small_vector.hpp"
 #include "spellings.hpp"
+#include "text_buffer.hpp"
 #include "unit_text.hpp"
 
 namespace tolvat {
@@ -21,8 +22,9 @@ namespace {
 // The most words of one name ("unified atomic mass unit", "pounds per square inch").
 constexpr std::size_t kMostWords = 4;
 
-bool is_space(char32_t c) noexcept {
-    return c == U' ' || (c >= U'\t' && c <= U'\r') || c == U'\u00A0' || (c >= U'\u2000' && c <= U'\u200A') ||
+inline bool is_space(char32_t c) noexcept {
+    if (c < 0x80) return c == U' ' || (c >= U'\t' && c <= U'\r');
+    return (c >= U'\t' && c <= U'\r') || c == U'\u00A0' || (c >= U'\u2000' && c <= U'\u200A') ||
            c == U'\u202F' || c == U'\u205F' || c == U'\u3000';
 }
 bool is_digit(char32_t c) noexcept { return c >= U'0' && c <= U'9'; }
@@ -54,7 +56,10 @@ bool is_grammar(char32_t c) noexcept {
 constexpr char32_t kEnd = 0x110000;
 
 bool is_name_char(char32_t c) noexcept {
-    return c >= 0x20 && c != 0x7F && c != kEnd && !is_space(c) && !is_digit(c) && !is_grammar(c) && superscript_digit(c) < 0 && !is_superscript_sign(c);
+    if (c < 0x80) {
+        return c >= 0x20 && c != 0x7F && c != U' ' && !is_digit(c) && !is_grammar(c);
+    }
+    return c != kEnd && !is_space(c) && !is_digit(c) && !is_grammar(c) && superscript_digit(c) < 0 && !is_superscript_sign(c);
 }
 
 // Case-insensitive comparison with a lower-case ASCII word.
@@ -167,6 +172,11 @@ private:
         if (i >= text_.size()) {
             if (len) *len = 0;
             return kEnd;
+        }
+        const auto byte = static_cast<unsigned char>(text_[i]);
+        if (byte < 0x80) {
+            if (len) *len = 1;
+            return byte;
         }
         char32_t c;
         const std::size_t n = decode_utf8(text_, i, c);
@@ -321,6 +331,9 @@ std::optional<Quantity> Reader::lookup(std::string_view span) const {
         singulars(span.substr(begin, end - begin), forms, count);
         for (std::size_t k = 0; k < count; ++k) {
             std::string written = std::string(span.substr(0, begin)) + forms[k] + std::string(span.substr(end));
+            if (const Spelling* row = find_other_spelling(written); row != nullptr && written.size() > 3) {
+                return Quantity{spelling_units(*row), row->number};  // "litres"
+            }
             if (!names_a_unit(written)) continue;
             if (std::optional<SingleUnit> unit = search_for_unit_name(written)) {
                 return Quantity{UnitCollection::coerce_unit_to_collection(std::move(*unit)), 1.0};
@@ -407,9 +420,10 @@ std::optional<double> Reader::read_decimal(std::size_t& i) const {
 // A number at i: Python's float syntax with '_' between digits, an exponent written 'e', or
 // '×10^' and its kin. Moves i past it; nothing (i unchanged) when there is no number at i.
 std::optional<double> Reader::read_number(std::size_t& i) {
-    std::string digits;
+    // The digits without grouping, with the exponent: short enough for the stack almost always.
+    TextBuffer digits;
     std::size_t j = i;
-    auto read_digits = [&](std::string& out) {
+    auto read_digits = [&](auto& out) {
         // One or more digits, single underscores between them.
         const std::size_t start = j;
         while (j < text_.size()) {
@@ -426,20 +440,42 @@ std::optional<double> Reader::read_number(std::size_t& i) {
         }
         return j > start;
     };
+    // Digits grouped in threes with spaces, as the SI writes them ("299 792 458", "6.626 070 15"):
+    // after a group of `last` digits, a space and a group of exactly three digits (or, ending a
+    // fraction, one to three) that no digit follows.
+    auto read_groups = [&](std::size_t last, bool fraction) {
+        while (last == 3 || (!fraction && last > 0 && last < 3 && digits.size() == last)) {
+            std::size_t len;
+            const char32_t space = at(j, &len);
+            if (space != U' ' && space != U'\u00A0' && space != U'\u2009' && space != U'\u202F') return;
+            std::size_t k = j + len;
+            std::size_t n = 0;
+            while (n < 4 && is_digit(at(k + n))) ++n;
+            if (n == 0 || n > 3 || (!fraction && n != 3) || at(k + n) == U'_') return;
+            digits.append(text_.substr(k, n));
+            j = k + n;
+            last = n;
+        }
+    };
+    const std::size_t whole_start = j;
     const bool whole = read_digits(digits);
+    if (whole && digits.size() == j - whole_start && digits.size() <= 3) read_groups(digits.size(), false);
     if (j < text_.size() && text_[j] == '.') {
         const char32_t after = at(j + 1);
         if (is_digit(after)) {
             digits.push_back('.');
             ++j;
+            const std::size_t fraction_start = j;
+            const std::size_t before = digits.size();
             read_digits(digits);
+            if (digits.size() - before == j - fraction_start) read_groups(digits.size() - before, true);
         } else if (whole && (after == kEnd || is_space(after) || after == U')' || after == U']' || after == U'/')) {
             ++j;  // "5." is 5
         }
     } else if (!whole) {
         return std::nullopt;
     }
-    if (digits.empty() || digits == ".") return std::nullopt;
+    if (digits.size() == 0 || digits.view() == ".") return std::nullopt;
     // The exponent: e-notation, or a product with ten to a power.
     std::string exponent;
     if (j < text_.size() && (text_[j] == 'e' || text_[j] == 'E')) {
@@ -502,20 +538,24 @@ std::optional<double> Reader::read_number(std::size_t& i) {
             }
         }
     }
-    if (!exponent.empty()) digits += "e" + exponent;
+    if (!exponent.empty()) {
+        digits.push_back('e');
+        digits.append(exponent);
+    }
     double value = 0.0;
     const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     (void)ptr;
     if (ec == std::errc::result_out_of_range) {
+        const std::string_view all = digits.view();
         // Too large or too small for a double: infinity or zero, as Python's float() gives.
-        const std::size_t first = digits.find_first_of("123456789");
-        const std::size_t point = std::min(digits.find('.'), digits.find('e'));
-        long long magnitude = first == std::string::npos ? 0
+        const std::size_t first = all.find_first_of("123456789");
+        const std::size_t point = std::min({all.find('.'), all.find('e'), all.size()});
+        long long magnitude = first == std::string_view::npos ? 0
                                                          : (first < point ? static_cast<long long>(point - first)
                                                                           : -static_cast<long long>(first - point));
-        const std::size_t e = digits.find('e');
-        if (e != std::string::npos) {
-            const std::string_view exp_text(digits.data() + e + 1, digits.size() - e - 1);
+        const std::size_t e = all.find('e');
+        if (e != std::string_view::npos) {
+            const std::string_view exp_text = all.substr(e + 1);
             const bool negative = !exp_text.empty() && exp_text[0] == '-';
             // Its length alone says enough when it is long.
             long long x = 0;
@@ -746,6 +786,14 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                     case Word::Cubed:
                         return failed(malformed("'" + std::string(text_.substr(i, end - i)) + "' follows no unit", i, end));
                 }
+            } else if (c == U'/' && !required && !f.tight && !f.loose && !f.per) {
+                // A '/' that begins a term or a bracket: one over what follows ("/min", as in UCUM).
+                f.loose = Quantity{};
+                f.loose_op = U'/';
+                set_op(i, i + len);
+                i += len;
+                term_start = false;
+                continue;
             } else {
                 if (is_grammar(c) || superscript_digit(c) >= 0 || is_superscript_sign(c)) {
                     return failed(malformed("'" + std::string(text_.substr(i, len)) + "' has nothing before it", i,

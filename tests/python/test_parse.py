@@ -2,6 +2,7 @@
 quantity's parts: value, units, dimension, is_compatible."""
 
 import math
+import pathlib
 import types
 import warnings
 
@@ -139,3 +140,28 @@ def test_inspection_members():
         q.is_compatible("furlongz")
     # The members read; they change nothing.
     assert str(q) == "90 [km/hr]"
+
+
+CORPUS = pathlib.Path(__file__).parent / "data" / "quantity_texts.tsv"
+
+
+def corpus():
+    rows = []
+    for number, line in enumerate(CORPUS.read_text(encoding="utf-8").splitlines(), 1):
+        if line and not line.startswith("#"):
+            text, expression = line.split("\t")
+            rows.append((number, text, expression))
+    return rows
+
+
+def test_corpus():
+    rows = corpus()
+    assert len(rows) >= 300
+    names = {"U": U, "E": Tolvat.empty()}
+    failures = []
+    for number, text, expression in rows:
+        try:
+            same(P(text), eval(expression, names))
+        except Exception as error:  # collect them all, then fail once
+            failures.append(f"line {number}: {text!r}: {type(error).__name__}: {error}")
+    assert not failures, "\n".join(failures)
