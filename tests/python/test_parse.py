@@ -311,3 +311,11 @@ def test_grammar_texts_mean_what_the_operators_give(case):
     assert q.dimension == expected.dimension, text
     got, want = q.as_number(expected), float(expected)
     assert got == pytest.approx(want, rel=1e-9), text
+
+
+@given(st.floats(allow_nan=False, allow_infinity=False), st.sampled_from(["{!r}", "{:.6g}", "{:f}", "{:_}", "{:.17e}", "{:E}"]))
+@settings(max_examples=300, deadline=None)
+def test_numbers_read_as_python_reads_them(x, form):
+    text = form.format(x)
+    assert P(text + " m").value == float(text)
+    assert P(text.replace("-", "−") + " s").value == float(text)
