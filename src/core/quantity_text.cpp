@@ -157,7 +157,6 @@ private:
         bool after_per = false;
         double pending_power = 1.0;                  // 'square' or 'cubic' before an atom
         bool has_unit = false;                       // the term holds a unit or a group
-        bool empty = true;                           // nothing read in this frame yet
     };
 
     enum class AtomKind { Number, Name, Group };
@@ -239,7 +238,6 @@ private:
     void fold_atom(Frame& f, Quantity&& atom) {
         raise_to(atom, f.pending_power);
         f.pending_power = 1.0;
-        f.empty = false;
         if (!f.term_used && !f.divide) {
             f.term = std::move(atom);
         } else if (f.divide) {
@@ -276,19 +274,26 @@ private:
 };
 
 bool Reader::lookup(std::string_view span, Quantity& out) const {
+    auto found = [&out](Quantity q) {
+        out = std::move(q);
+        return true;
+    };
+    auto found_unit = [&found](SingleUnit unit) {
+        return found(Quantity{UnitCollection::coerce_unit_to_collection(std::move(unit)), 1.0});
+    };
     for (const TextName& name : names_) {
-        if (name.name == span) return (out = name.quantity, true);
+        if (name.name == span) return found(name.quantity);
     }
     if (std::optional<SingleUnit> unit = search_for_unit_name(span)) {
-        return (out = Quantity{UnitCollection::coerce_unit_to_collection(std::move(*unit)), 1.0}, true);
+        return found_unit(std::move(*unit));
     }
-    if (const Spelling* row = find_other_spelling(span)) return (out = Quantity{spelling_units(*row), row->number}, true);
+    if (const Spelling* row = find_other_spelling(span)) return found(Quantity{spelling_units(*row), row->number});
     // The micro sign, or the Greek letter mu, for the prefix symbol "u".
     for (std::string_view micro : {std::string_view("\u00B5"), std::string_view("\u03BC")}) {
         if (span.size() > micro.size() && span.substr(0, micro.size()) == micro) {
             std::string written = "u" + std::string(span.substr(micro.size()));
             if (std::optional<SingleUnit> unit = search_for_unit_name(written)) {
-                return (out = Quantity{UnitCollection::coerce_unit_to_collection(std::move(*unit)), 1.0}, true);
+                return found_unit(std::move(*unit));
             }
         }
     }
@@ -301,8 +306,7 @@ bool Reader::lookup(std::string_view span, Quantity& out) const {
         }
         const UnitDef* row = query_unit_symbols_internal(span.substr(prefix.symbol.size()));
         if (row != nullptr && row->offset == 0.0) {
-            return (out = Quantity{UnitCollection::coerce_unit_to_collection(SingleUnit::create_from_unit_def_static(*row, &prefix)),
-                            1.0}, true);
+            return found_unit(SingleUnit::create_from_unit_def_static(*row, &prefix));
         }
     }
     // Plurals of names: the last word ("meters", "fluid ounces") or the first ("degrees
@@ -318,11 +322,11 @@ bool Reader::lookup(std::string_view span, Quantity& out) const {
         for (std::size_t k = 0; k < count; ++k) {
             std::string written = std::string(span.substr(0, begin)) + forms[k] + std::string(span.substr(end));
             if (const Spelling* row = find_other_spelling(written); row != nullptr && written.size() > 3) {
-                return (out = Quantity{spelling_units(*row), row->number}, true);  // "litres"
+                return found(Quantity{spelling_units(*row), row->number});  // "litres"
             }
             if (!names_a_unit(written)) continue;
             if (std::optional<SingleUnit> unit = search_for_unit_name(written)) {
-                return (out = Quantity{UnitCollection::coerce_unit_to_collection(std::move(*unit)), 1.0}, true);
+                return found_unit(std::move(*unit));
             }
         }
     }
@@ -748,7 +752,6 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                 Frame inner;
                 inner.open = i;
                 inner.close = c == U'(' ? U')' : U']';
-                f.empty = false;
                 frames.emplace_back(std::move(inner));
                 i += len;
                 term_start = true;
@@ -784,7 +787,6 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                         f.term_used = true;
                         f.after_per = true;
                         f.divide = true;
-                        f.empty = false;
                         set_op(i, end);
                         i = end;
                         continue;
