@@ -119,6 +119,8 @@ Expected<UfuncPlan> raised(UfuncPlan&& plan, const UnitCollection& base, double 
 
 }  // namespace
 
+std::span<const UfuncInfo> ufunc_table() noexcept { return kUfuncs; }
+
 const UfuncInfo* find_ufunc(std::string_view name) noexcept {
     for (const UfuncInfo& info : kUfuncs) {
         if (info.name == name) return &info;

@@ -5,6 +5,7 @@
 // The module definition has no slot about sub-interpreters, so the interpreter applies its
 // default: the module loads in sub-interpreters that share the main interpreter's GIL, each with
 // its own types, and an interpreter with a GIL of its own gets ImportError.
+#include "array_protocols.hpp"
 #include "errors.hpp"
 #include "module_state.hpp"
 #include "objects.hpp"
@@ -46,7 +47,7 @@ int tolvat_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
     Py_VISIT(state->internal_error);
     Py_VISIT(state->tolvat_restore);
     Py_VISIT(state->log_tolvat_restore);
-    return 0;
+    return traverse_protocol_caches(state, visit, arg);
 }
 
 int tolvat_clear(PyObject* module) noexcept {
@@ -57,6 +58,7 @@ int tolvat_clear(PyObject* module) noexcept {
     Py_CLEAR(state->internal_error);
     Py_CLEAR(state->tolvat_restore);
     Py_CLEAR(state->log_tolvat_restore);
+    clear_protocol_caches(state);
     return 0;
 }
 

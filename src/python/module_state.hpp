@@ -3,9 +3,15 @@
 // type here: nothing Python-visible is shared between interpreters.
 #pragma once
 
+#include <cstddef>
+
 #include "python_api.hpp"
 
 namespace tolvat::py {
+
+// How many ufuncs and array functions the protocols keep by object (array_protocols.cpp).
+inline constexpr std::size_t kCachedUfuncs = 64;
+inline constexpr std::size_t kCachedFunctions = 48;
 
 struct ModuleState {
     PyTypeObject* tolvat_type;
@@ -15,6 +21,13 @@ struct ModuleState {
     // many quantities names the callable once and refers back to it.
     PyObject* tolvat_restore;
     PyObject* log_tolvat_restore;
+    // The ufuncs and array functions that __array_ufunc__ and __array_function__ have met, each
+    // at the position of its rule, and the Python layer of the array functions. Each pointer is
+    // set once, by a compare-exchange from nullptr through std::atomic_ref, and read with acquire
+    // loads; it holds a strong reference until the module is cleared.
+    PyObject* ufuncs[kCachedUfuncs];
+    PyObject* array_functions[kCachedFunctions];
+    PyObject* array_function_support;
 };
 
 // The state of a tolvat module object.
