@@ -35,6 +35,12 @@ int tolvat_exec(PyObject* module) noexcept {
     if (state->tolvat_type == nullptr || add_type(module, "Tolvat", state->tolvat_type) < 0) return -1;
     state->log_tolvat_type = create_log_tolvat_type(module);
     if (state->log_tolvat_type == nullptr || add_type(module, "LogTolvat", state->log_tolvat_type) < 0) return -1;
+    // NumPy's binary operators defer to a type whose __array_ufunc__ is None: `array * log`
+    // then reaches LogTolvat's own reflected operator (which refuses arrays) instead of making an
+    // object array. Tolvat has NumPy's protocols in its method table.
+    if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(state->log_tolvat_type), "__array_ufunc__", Py_None) < 0) {
+        return -1;
+    }
     if (add_reconstructors(module) < 0) return -1;
     return add_worker_stats(module);
 }
@@ -47,6 +53,7 @@ int tolvat_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
     Py_VISIT(state->internal_error);
     Py_VISIT(state->tolvat_restore);
     Py_VISIT(state->log_tolvat_restore);
+    if (int result = traverse_lazy_imports(state, visit, arg)) return result;
     return traverse_protocol_caches(state, visit, arg);
 }
 
@@ -58,6 +65,7 @@ int tolvat_clear(PyObject* module) noexcept {
     Py_CLEAR(state->internal_error);
     Py_CLEAR(state->tolvat_restore);
     Py_CLEAR(state->log_tolvat_restore);
+    clear_lazy_imports(state);
     clear_protocol_caches(state);
     return 0;
 }

@@ -15,6 +15,7 @@ namespace tolvat::py {
 void tolvat_release(PyObject* self) noexcept {
     as_tolvat(self)->quantity.~Quantity();
     as_tolvat(self)->access.~AccessCounter();
+    Py_CLEAR(as_tolvat(self)->array);
 }
 
 void tolvat_dealloc(PyObject* self) noexcept {
@@ -36,6 +37,10 @@ PyMethodDef tolvat_methods[] = {
     {"empty", tolvat_empty, METH_NOARGS | METH_CLASS, "empty($cls)\n--\n\n"},
     {"custom", TOLVAT_FASTCALL(tolvat_custom), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "custom($cls, name, abbr, definition)\n--\n\n"},
+    {"wrap", TOLVAT_FASTCALL(tolvat_wrap), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+     "wrap($cls, values, unit)\n--\n\nA quantity over the float64 array `values` in the units of `unit` "
+     "(a unit text or a quantity), keeping the array itself: no copy is made, and later changes to the "
+     "array show in the quantity."},
     {"as_unit", TOLVAT_FASTCALL(tolvat_as_unit), METH_FASTCALL | METH_KEYWORDS, "as_unit($self, other)\n--\n\n"},
     {"as_number", TOLVAT_FASTCALL(tolvat_as_number), METH_FASTCALL | METH_KEYWORDS,
      "as_number($self, other=None, scale=False)\n--\n\n"},
@@ -74,6 +79,12 @@ PyType_Slot tolvat_slots[] = {
     {Py_tp_doc, const_cast<char*>("Unit! yippee")},
     INSTANCE_END_SLOT(tolvat),
     {Py_tp_methods, tolvat_methods},
+    {Py_tp_getset, tolvat_getset},
+    {Py_tp_iter, reinterpret_cast<void*>(tolvat_iter)},
+    {Py_mp_length, reinterpret_cast<void*>(tolvat_length)},
+    {Py_mp_subscript, reinterpret_cast<void*>(tolvat_subscript)},
+    {Py_mp_ass_subscript, reinterpret_cast<void*>(tolvat_assign_subscript)},
+    {Py_nb_bool, reinterpret_cast<void*>(tolvat_bool)},
     {Py_tp_str, reinterpret_cast<void*>(tolvat_str)},
     {Py_tp_repr, reinterpret_cast<void*>(tolvat_str)},
     {Py_tp_richcompare, reinterpret_cast<void*>(tolvat_richcompare)},
@@ -110,7 +121,9 @@ PyObject* new_tolvat(PyTypeObject* type, Quantity&& quantity) noexcept {
     PyObject_Init(reinterpret_cast<PyObject*>(self), type);
     ::new (&self->access) AccessCounter();
     self->units_simple = false;
+    self->has_array = false;
     ::new (&self->quantity) Quantity(std::move(quantity));
+    self->array = nullptr;
     return reinterpret_cast<PyObject*>(self);
 }
 
