@@ -11,6 +11,7 @@
 // TypeError for the functions it does not know.
 #include <atomic>
 #include <new>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -237,6 +238,47 @@ PyObject* quantity_of(PyTypeObject* type, const NumpyApi* api, Ref&& result, Uni
 
 // ---- __array_ufunc__ ---------------------------------------------------------------------
 
+// When no input holds an array but some are 0-d ndarrays: new references to the inputs with each
+// 0-d ndarray as a Python float. False (nothing to release, no exception) otherwise.
+bool as_scalars(PyTypeObject* type, PyObject* const* inputs, Py_ssize_t n, PyObject** out) noexcept {
+    bool zero_d = false;
+    const NumpyApi* api = nullptr;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* x = inputs[i];
+        if (is_tolvat(x)) {
+            if (as_tolvat(x)->has_array) return false;
+            continue;
+        }
+        if (PyFloat_Check(x) || PyLong_Check(x) || is_log_tolvat(x)) continue;
+        if (api == nullptr && (api = numpy_for(type)) == nullptr) {
+            PyErr_Clear();
+            return false;
+        }
+        if (reinterpret_cast<PyObject*>(Py_TYPE(x)) != api->ndarray) {
+            if (is_numpy_scalar(api, x)) continue;
+            return false;
+        }
+        Ref ndim(PyObject_GetAttrString(x, "ndim"));
+        if (!ndim || PyLong_AsLong(ndim.get()) != 0) {
+            PyErr_Clear();
+            return false;
+        }
+        zero_d = true;
+    }
+    if (!zero_d) return false;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* x = inputs[i];
+        const bool array = !is_tolvat(x) && reinterpret_cast<PyObject*>(Py_TYPE(x)) == api->ndarray;
+        out[i] = array ? PyNumber_Float(x) : Py_NewRef(x);
+        if (out[i] == nullptr) {
+            // Keep the exception; the caller sees it after releasing what was made.
+            for (Py_ssize_t j = i; j < n; ++j) out[j] = Py_NewRef(Py_None);
+            return true;
+        }
+    }
+    return true;
+}
+
 enum class Method : unsigned char { Call, Reduce, Accumulate, Reduceat, Outer, Other };
 
 Method method_of(PyObject* method) noexcept {
@@ -255,9 +297,11 @@ PyObject* raise_unsupported_ufunc(PyObject* ufunc, PyObject* method) noexcept {
     const std::string_view suffix = method == nullptr || method_of(method) == Method::Call || !PyUnicode_Check(method)
                                         ? std::string_view()
                                         : std::string_view(PyUnicode_AsUTF8(method));
-    PyErr_Format(PyExc_TypeError, "tolvat does not support numpy.%.*s%s%.*s on quantities; use q.as_number(unit)",
-                 static_cast<int>(name.size()), name.data(), suffix.empty() ? "" : ".",
-                 static_cast<int>(suffix.size()), suffix.data());
+    std::string message = "tolvat does not support numpy.";
+    message.append(name);
+    if (!suffix.empty()) message.append(".").append(suffix);
+    message.append(" on quantities; use q.as_number(unit)");
+    PyErr_SetString(PyExc_TypeError, message.c_str());
     return nullptr;
 }
 
@@ -305,10 +349,10 @@ bool keyword_allowed(std::string_view name, Method method) noexcept {
 PyObject* raise_wrong_out(PyObject* ufunc, bool plain_result) noexcept {
     Ref holder;
     const std::string_view name = name_of(ufunc, holder);
-    PyErr_Format(PyExc_TypeError,
-                 plain_result ? "out= of numpy.%.*s must be a plain array: its result has no units"
-                              : "out= of numpy.%.*s must be a Tolvat over an array: its result has units",
-                 static_cast<int>(name.size()), name.data());
+    std::string message = "out= of numpy.";
+    message.append(name).append(plain_result ? " must be a plain array: its result has no units"
+                                              : " must be a Tolvat over an array: its result has units");
+    PyErr_SetString(PyExc_TypeError, message.c_str());
     return nullptr;
 }
 
@@ -348,7 +392,8 @@ PyObject* general_ufunc(const UfuncCall& call) noexcept {
                                one_exponent ? &exponent : nullptr);
     if (!planned) return raise_error(planned.error());
     UfuncPlan& plan = *planned;
-    any_array = any_array || reduction;
+    // A reduction to one number gives a quantity of one value, as indexing one element does.
+    if (reduction) any_array = false;
 
     // out=, taken out of the keywords: NumPy writes into a plain array itself, a quantity's array
     // is filled here in the quantity's units.
@@ -466,8 +511,8 @@ PyObject* function_here(PyObject* self, const FunctionInfo& info, PyObject* func
         result = Ref(PyObject_Call(function, call_args.get(), kwargs));
     }
     if (!result || info.kind == FunctionKind::Plain) return result.release();
-    return quantity_of(type, api, std::move(result), std::move(input.units.unit), Conversion{},
-                       static_cast<bool>(input.array));
+    // A function that reduces to one number gives a quantity of one value.
+    return quantity_of(type, api, std::move(result), std::move(input.units.unit), Conversion{}, false);
 }
 
 // ---- what the Python layer is given -------------------------------------------------------
@@ -587,6 +632,24 @@ PyObject* tolvat_array_ufunc(PyObject* self, PyObject* const* args, Py_ssize_t n
              : call.kind == Method::Reduceat ? ufunc_reduces(*call.info) && call.ninputs == 2
              : call.kind != Method::Other && ufunc_reduces(*call.info) && call.ninputs == 1);
         if (!supported) return raise_unsupported_ufunc(call.ufunc, call.method);
+        // NumPy hands a scalar of its own over as a 0-d array (np.float64(2) < q). Beside quantities
+        // of one value, a 0-d array is one number, and the result is a quantity of one value (or a
+        // plain scalar), as NumPy gives scalars for 0-d arrays.
+        PyObject* scalars[2];
+        if (call.kind == Method::Call && call.ninputs <= 2 && as_scalars(Py_TYPE(self), call.inputs, call.ninputs, scalars)) {
+            call.inputs = scalars;
+        }
+        struct Release {
+            PyObject** items;
+            PyObject* const* used;
+            Py_ssize_t n;
+            ~Release() {
+                if (used == items) {
+                    for (Py_ssize_t i = 0; i < n; ++i) Py_DECREF(items[i]);
+                }
+            }
+        } release{scalars, call.inputs, call.ninputs};
+        if (call.inputs == scalars && PyErr_Occurred()) return nullptr;
         if (kwnames == nullptr && call.kind == Method::Call && call.ninputs == 2) {
             PyObject* result = by_operator(*call.info, call.inputs[0], call.inputs[1]);
             if (result != nullptr && result != Py_NotImplemented) return result;
@@ -605,8 +668,9 @@ PyObject* tolvat_array_ufunc(PyObject* self, PyObject* const* args, Py_ssize_t n
                 if (!keyword_allowed({text, static_cast<std::size_t>(size)}, call.kind)) {
                     Ref holder;
                     const std::string_view name = name_of(call.ufunc, holder);
-                    PyErr_Format(PyExc_TypeError, "numpy.%.*s on quantities takes no keyword '%s'",
-                                 static_cast<int>(name.size()), name.data(), text);
+                    std::string message = "numpy.";
+                    message.append(name).append(" on quantities takes no keyword '").append(text).append("'");
+                    PyErr_SetString(PyExc_TypeError, message.c_str());
                     return nullptr;
                 }
                 if (PyDict_SetItem(kwargs.get(), key, args[nargs + i]) < 0) return nullptr;

@@ -43,7 +43,7 @@ def quantity(values, unit):
 
 
 def element(q, i):
-    return q[i] if isinstance(q, Tolvat) else float(q[i])
+    return q[i]
 
 
 def state(x):
@@ -103,16 +103,16 @@ def test_rules_by_known_values():
     assert str(np.arctan2(Tolvat.wrap(np.array([1.0]), "m"), Tolvat.wrap(np.array([0.001]), "km"))) == (
         f"[{math.atan2(1, 1)!r}] [rad]")
     warm = Tolvat.wrap(np.array([20.0, 30.0]), "°C")
-    assert np.maximum(warm, U("K") * 300).tolist() == [26.850000000000023, 30.0]  # 300 K in °C, offsets used
+    assert np.maximum(warm, U("K") * 300).as_number().tolist() == [26.850000000000023, 30.0]  # 300 K in °C, offsets used
     assert str(np.add(warm, U("K") * 5)) == "[25 35] [°C]"  # a difference: no offsets
     assert str(np.power(m2, 0.5)) == "[2 3] [m]"
     assert str(np.power(m2, U("degree") * 90)) == str(m2 ** (U("degree") * 90))  # the exponent in radians
-    assert np.power(2.0, Tolvat.wrap(np.array([3.0]), "")).tolist() == [8.0]
+    assert np.power(2.0, Tolvat.wrap(np.array([3.0]), Tolvat.empty())).as_number().tolist() == [8.0]
     # The arithmetic ufuncs and the operators agree in both operand orders.
     arr = np.arange(3.0)
     for q in (U("km/hr"), Tolvat.wrap(arr + 1, "m")):
         assert state(np.multiply(arr, q)) == state(arr * q) == state(q * arr)
-        assert state(np.subtract(arr, U("") * q / q * 1)) == state(arr - U("") * q / q * 1)
+        assert state(np.subtract(arr, Tolvat.empty() * 2)) == state(arr - Tolvat.empty() * 2)
 
 
 def test_float_valued_quantities_through_numpy():
@@ -163,13 +163,14 @@ def test_out_writes_into_the_out_quantity_in_its_units():
 def test_what_is_not_supported_raises_and_names_it():
     q = Tolvat.wrap(np.arange(3.0), "m")
     cases = [
-        (lambda: np.sinh(q), TypeError, "tolvat does not support numpy.sinh on quantities; use q.as_number(unit)"),
+        (lambda: np.sinh(q), TypeError, "tolvat does not support numpy.sinh on quantities; use q\\.as_number\\(unit\\)"),
         (lambda: np.bitwise_and(q, q), TypeError, "tolvat does not support numpy.bitwise_and on quantities"),
         (lambda: np.fft.fft(q), TypeError, "tolvat does not support numpy.fft.fft on quantities"),
         (lambda: np.prod(q), TypeError, "tolvat does not support numpy.prod on quantities"),
         (lambda: np.add(q, q, foo=1), TypeError, "foo"),
         (lambda: np.add(q, q, signature=None), TypeError, "takes no keyword 'signature'"),
-        (lambda: np.power(q, np.array([1.0, 2.0, 3.0])), ValueError, "units would differ per element"),
+        (lambda: np.power(q, np.array([1.0, 2.0, 3.0])), TypeError, "element"),
+        (lambda: np.power(q, np.array([1.0, 2.0, 3.0]), where=True), TypeError, "differ per element"),
         (lambda: np.power(q, U("m")), TypeError, "not compatible"),
         (lambda: np.add(q, LogTolvat.unit("dB")), TypeError, "LogTolvat"),
         (lambda: np.exp(q), TypeError, r"\[m\] and \[\] are not compatible"),
