@@ -213,6 +213,38 @@ PyObject* converted_input(const NumpyApi* api, const Input& input, const Convers
     return converted_array(api, normalised.get(), conversion);
 }
 
+// A per-interpreter object made once (fill_slot), or nullptr with an exception set.
+template <typename Make>
+PyObject* cached(PyObject*& slot, Make make) noexcept {
+    if (PyObject* object = load_slot(slot)) return object;
+    Ref fresh(make());
+    if (!fresh) return nullptr;
+    fill_slot(slot, fresh.get());
+    return load_slot(slot);
+}
+
+// An exact ndarray of float64 (any strides): a value array as it is. Checked by its dtype, which
+// NumPy keeps as one object, rather than by its buffer. False with no exception otherwise.
+bool is_float64_ndarray(PyTypeObject* type, const NumpyApi* api, PyObject* array) noexcept {
+    if (reinterpret_cast<PyObject*>(Py_TYPE(array)) != api->ndarray) return false;
+    ModuleState* state = module_state_of(type);
+    if (state == nullptr) return false;
+    PyObject* dtype_name = cached(state->dtype_name, [] { return PyUnicode_InternFromString("dtype"); });
+    PyObject* float64 = cached(state->float64_dtype, [&] {
+        return PyObject_CallMethod(api->module, "dtype", "s", "float64");
+    });
+    if (dtype_name == nullptr || float64 == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    Ref dtype(PyObject_GetAttr(array, dtype_name));
+    if (!dtype) {
+        PyErr_Clear();
+        return false;
+    }
+    return dtype.get() == float64;
+}
+
 // A quantity over a function's result: a float-valued one when no input was an array, an
 // array-valued one otherwise (NumPy's scalars from 0-d arrays become 0-d arrays again).
 PyObject* quantity_of(PyTypeObject* type, const NumpyApi* api, Ref&& result, UnitCollection&& units,
@@ -227,7 +259,7 @@ PyObject* quantity_of(PyTypeObject* type, const NumpyApi* api, Ref&& result, Uni
                   ? PyObject_CallOneArg(api->asarray, result.get())
                   : result.release());
     if (!array) return nullptr;
-    Ref values(normalise_array(api, array.get()));
+    Ref values(is_float64_ndarray(type, api, array.get()) ? array.release() : normalise_array(api, array.get()));
     if (!values) return nullptr;
     if (output.kind != Conversion::Kind::Same) {
         values = Ref(converted_array(api, values.get(), output));
@@ -460,7 +492,9 @@ PyObject* general_ufunc(const UfuncCall& call) noexcept {
         return Py_NewRef(out_quantity);
     }
 
-    Ref result(PyObject_Call(callable.get(), args.get(), kwargs.get()));
+    Ref result(kwargs ? PyObject_Call(callable.get(), args.get(), kwargs.get())
+                      : PyObject_Vectorcall(callable.get(), &PyTuple_GET_ITEM(args.get(), 0),
+                                            static_cast<std::size_t>(call.ninputs), nullptr));
     if (!result || plan.plain_result) return result.release();
     return quantity_of(type, api, std::move(result), std::move(plan.units), plan.output, any_array);
 }
@@ -497,12 +531,16 @@ PyObject* function_here(PyObject* self, const FunctionInfo& info, PyObject* func
     if (bare && !info.reduction.empty() && input.array &&
         reinterpret_cast<PyObject*>(Py_TYPE(input.array.get())) == api->ndarray) {
         // The reduction ufunc over all axes: what the function computes for an ndarray.
-        Ref ufunc(PyObject_GetAttrString(api->module, std::string(info.reduction).c_str()));
-        if (!ufunc) return nullptr;
-        Ref reduce(PyObject_GetAttrString(ufunc.get(), "reduce"));
-        if (!reduce) return nullptr;
+        const std::size_t which = info.reduction == "add" ? 0 : info.reduction == "minimum" ? 1 : 2;
+        ModuleState* state = module_state_of(type);
+        if (state == nullptr) return nullptr;
+        PyObject* reduce = cached(state->reduce_methods[which], [&]() -> PyObject* {
+            Ref ufunc(PyObject_GetAttrString(api->module, std::string(info.reduction).c_str()));
+            return ufunc ? PyObject_GetAttrString(ufunc.get(), "reduce") : nullptr;
+        });
+        if (reduce == nullptr) return nullptr;
         PyObject* call_args[] = {values.get(), Py_None};
-        result = Ref(PyObject_Vectorcall(reduce.get(), call_args, 2, nullptr));
+        result = Ref(PyObject_Vectorcall(reduce, call_args, 2, nullptr));
     } else {
         Ref call_args(PyTuple_New(n));
         if (!call_args) return nullptr;
@@ -764,12 +802,18 @@ void clear_protocol_caches(ModuleState* state) noexcept {
     for (PyObject*& slot : state->ufuncs) Py_CLEAR(slot);
     for (PyObject*& slot : state->array_functions) Py_CLEAR(slot);
     Py_CLEAR(state->array_function_support);
+    Py_CLEAR(state->float64_dtype);
+    Py_CLEAR(state->dtype_name);
+    for (PyObject*& slot : state->reduce_methods) Py_CLEAR(slot);
 }
 
 int traverse_protocol_caches(ModuleState* state, visitproc visit, void* arg) noexcept {
     for (PyObject* slot : state->ufuncs) Py_VISIT(slot);
     for (PyObject* slot : state->array_functions) Py_VISIT(slot);
     Py_VISIT(state->array_function_support);
+    Py_VISIT(state->float64_dtype);
+    Py_VISIT(state->dtype_name);
+    for (PyObject* slot : state->reduce_methods) Py_VISIT(slot);
     return 0;
 }
 
