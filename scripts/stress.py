@@ -41,10 +41,12 @@ def main():
     failed |= bool(outcome.unexpected or outcome.bad_states)
 
     print("\n== simplification workers over many searches")
-    baseline = worker_support.thread_count()
+    worker_support.workers_end()
+    baseline = worker_support.quiet_count()
     light = worker_support.abandoning()
     heavy = worker_support.exhaustive()
     peak = baseline
+    worker_support.stats(reset=True)
     start = time.perf_counter()
     for i in range(args.searches):
         light.simplify()
@@ -52,12 +54,16 @@ def main():
             heavy.simplify()
             peak = max(peak, worker_support.thread_count())
     elapsed = time.perf_counter() - start
-    worker_support.settle(baseline, timeout=10.0)
+    counts = worker_support.stats()
+    ended = worker_support.workers_end()
+    worker_support.settle(baseline)
     after = worker_support.thread_count()
     heavy_runs = (args.searches + 99) // 100
     print(f"searches: {args.searches} abandoning + {heavy_runs} exhaustive in {elapsed:.2f} s")
+    print(f"worker slots: {counts['started']} workers started, at most {counts['peak']} held at once "
+          f"(cap {counts['cap']}), {'none' if ended else 'some still'} held after")
     print(f"threads: {baseline} before, at most {peak} during, {after} after")
-    failed |= after != baseline
+    failed |= after > baseline or not ended or counts["peak"] > counts["cap"]
 
     print(f"\n== interpreter exits while workers run ({args.exits} runs)")
     start = time.perf_counter()

@@ -9,6 +9,7 @@
 #include "module_state.hpp"
 #include "objects.hpp"
 #include "pickling.hpp"
+#include "worker_stats.hpp"
 
 namespace tolvat::py {
 namespace {
@@ -39,7 +40,8 @@ int tolvat_exec(PyObject* module) noexcept {
     for (PyTypeObject* type : {state->tolvat_type, state->log_tolvat_type}) {
         if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), "__array_ufunc__", Py_None) < 0) return -1;
     }
-    return add_reconstructors(module);
+    if (add_reconstructors(module) < 0) return -1;
+    return add_worker_stats(module);
 }
 
 int tolvat_traverse(PyObject* module, visitproc visit, void* arg) noexcept {

@@ -1,5 +1,6 @@
 """A Dask pipeline over a local cluster of two worker processes gives the single-process results."""
 
+import dask
 import dask.bag as db
 from distributed import Client, LocalCluster
 
@@ -10,7 +11,12 @@ from tolvat import Tolvat
 def test_a_dask_pipeline_over_two_worker_processes_matches_one_process():
     lengths, levels = work.lengths(12_000), work.levels(3_000)
     partitions = 12
-    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
+    # The cluster's own deadlines (30 s to connect, by default) are only guards here: a loaded
+    # machine may take longer to start two worker processes.
+    slow_start = {"distributed.comm.timeouts.connect": "600s", "distributed.comm.timeouts.tcp": "600s",
+                  "distributed.deploy.lost-worker-timeout": "600s"}
+    with dask.config.set(slow_start), \
+            LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
         with Client(cluster) as client:
             bag = db.from_sequence(lengths, npartitions=partitions)
             level_bag = db.from_sequence(levels, npartitions=4)

@@ -14,6 +14,8 @@ from tolvat import Tolvat
 
 THREADS = 8
 OPERATIONS = 5000  # per thread
+# How long a thread waits for another before the test gives up: a guard against hanging only.
+GUARD = 120.0
 
 
 def test_shared_pool_survives_mixed_concurrent_work(capsys):
@@ -50,7 +52,7 @@ def test_exclusive_call_while_another_thread_reads():
     class Slow:
         def __str__(self):
             inside.set()
-            release.wait(10)
+            release.wait(GUARD)
             return "slow"
 
     def reader():
@@ -61,7 +63,7 @@ def test_exclusive_call_while_another_thread_reads():
 
     t = threading.Thread(target=reader)
     t.start()
-    assert inside.wait(10)
+    assert inside.wait(GUARD)
     try:
         for call in (q.simplify_inplace, q.latex, lambda: q.round_sfig(2), lambda: str(q)):
             with pytest.raises(RuntimeError, match="^Already borrowed$"):

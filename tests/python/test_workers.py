@@ -17,7 +17,13 @@ EXIT_RUNS = 20  # scripts/stress.py runs 200
 
 @pytest.fixture
 def baseline():
+    assert ws.workers_end()
     return ws.quiet_count()
+
+
+def hardware_threads() -> int:
+    """What the cap is: one worker per hardware thread the system has online."""
+    return max(1, os.sysconf("SC_NPROCESSORS_ONLN"))
 
 
 def test_abandoned_workers_end_by_themselves(baseline):
@@ -25,27 +31,33 @@ def test_abandoned_workers_end_by_themselves(baseline):
     q = ws.abandoning()
     seen_alive = 0
     for _ in range(40):
-        assert ws.settle(baseline)
+        assert ws.workers_end()
+        ws.stats(reset=True)
         result = q.simplify()
-        if ws.thread_count() > baseline:
+        after = ws.stats()
+        assert after["started"] > 0
+        if after["live"] > 0:
             seen_alive += 1
         assert str(result) == "1 [m2]"
     # The search returned before its workers ended (they were left to wind down) ...
     assert seen_alive > 0
-    # ... and they ended without anyone joining them.
+    # ... and they ended without anyone joining them: their slots and then their threads are gone.
+    assert ws.workers_end()
     assert ws.settle(baseline)
 
 
 def test_no_threads_accumulate_over_ten_thousand_searches(baseline):
     light = ws.abandoning()
     heavy = ws.exhaustive()
-    peak = baseline
+    ws.stats(reset=True)
     for i in range(10_000):
         light.simplify()
         if i % 500 == 0:
             heavy.simplify()  # the whole range, workers busy throughout
-            peak = max(peak, ws.thread_count())
-    assert peak <= baseline + 2 * (os.cpu_count() or 1)  # the live-worker cap (see below)
+    counts = ws.stats()
+    assert counts["started"] > 0
+    assert counts["cap"] == hardware_threads() and counts["peak"] <= counts["cap"]
+    assert ws.workers_end()
     assert ws.settle(baseline)
 
 
@@ -54,19 +66,20 @@ def test_simplification_in_many_threads_keeps_the_cap_and_the_answer(baseline):
     heavy = ws.exhaustive()
     expected_heavy = str(heavy.simplify())
     results = []
-    peak = [0]
+    ws.stats(reset=True)
 
     def run():
         for _ in range(5):
             results.append((str(light.simplify()), str(heavy.simplify())))
-            peak[0] = max(peak[0], ws.thread_count())
 
     assert run_together(run, run, run, run) == []
     assert set(results) == {("1 [m2]", expected_heavy)}
-    # A worker gives its slot back just before its thread ends, so a thread that is still being
-    # torn down can be listed next to its successor: at most one such thread per slot.
-    cap = os.cpu_count() or 1
-    assert peak[0] <= baseline + 4 + 2 * cap
+    # The slots held at once, counted where the cap is kept: four searching threads between them
+    # never hold more than one per hardware thread.
+    counts = ws.stats()
+    assert counts["started"] > 0
+    assert counts["cap"] == hardware_threads() and counts["peak"] <= counts["cap"]
+    assert ws.workers_end()
     assert ws.settle(baseline)
 
 

@@ -12,6 +12,10 @@ fractional exponents give such collections:
   returns at once: the workers it leaves behind must notice and end by themselves.
 - EXHAUSTIVE: u0^16 . u1^16 . u2^16 . u3^16 with exponents 0.1, 0.2, 0.3, 0.01 of m. No mapping
   satisfies, so the whole range is searched (tens of milliseconds) with workers busy throughout.
+
+The cap is checked where it is kept: `Tolvat._worker_stats()` reads the process-wide counts of
+worker slots (held now, most held at once, workers started). Waits poll for the event they are
+about with a generous deadline, a guard against hanging only, never a measure of speed.
 """
 
 import os
@@ -29,7 +33,26 @@ def thread_count() -> int:
     return len(os.listdir("/proc/self/task"))
 
 
-def settle(baseline: int, timeout: float = 5.0) -> bool:
+# How long a wait for something that must happen goes on before the test gives up: long enough for
+# any machine, however loaded, so that only something that never happens fails.
+GUARD = 120.0
+
+
+def stats(reset: bool = False) -> dict:
+    """The worker counts: "cap", "live" (slots held now), "peak" (most held at once since the last
+    reset), "started" (since the last reset). With reset, the counts are read, then restarted."""
+    return Tolvat._worker_stats(reset)
+
+
+def workers_end(timeout: float = GUARD) -> bool:
+    """Waits, without hogging a core, until no worker holds a slot; True when none does."""
+    deadline = time.monotonic() + timeout
+    while stats()["live"] > 0 and time.monotonic() < deadline:
+        time.sleep(0.0005)
+    return stats()["live"] == 0
+
+
+def settle(baseline: int, timeout: float = GUARD) -> bool:
     """Waits, without hogging a core, until this process has no more than `baseline` threads or
     the timeout has passed; True when it has."""
     deadline = time.monotonic() + timeout
@@ -101,7 +124,7 @@ def exit_runs(count: int, python: str = sys.executable, env=None, parallel: int 
                                             stderr=subprocess.PIPE, text=True, env=env))
             started += 1
         proc = running.pop(0)
-        _, err = proc.communicate(timeout=120)
+        _, err = proc.communicate(timeout=GUARD)
         if proc.returncode == 0 and err == "":
             clean += 1
         else:
