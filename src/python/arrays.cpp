@@ -1,5 +1,6 @@
 #include "arrays.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -288,6 +289,64 @@ struct Val {
 
 enum class Step { Multiply, Divide, Add, Subtract, Power };
 
+bool is_ndarray(const NumpyApi* api, PyObject* obj) noexcept {
+    return PyObject_TypeCheck(obj, reinterpret_cast<PyTypeObject*>(api->ndarray));
+}
+
+// A C-ordered float64 copy of an ndarray (of its class), and its memory.
+PyObject* c_ordered_copy(PyObject* array, Py_buffer& view) noexcept {
+    PyObject* copy = PyObject_CallMethod(array, "copy", "s", "C");
+    if (copy == nullptr) return nullptr;
+    if (PyObject_GetBuffer(copy, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | PyBUF_WRITABLE) != 0) {
+        Py_DECREF(copy);
+        return nullptr;
+    }
+    if (!is_native_double_format(view.format)) {
+        PyBuffer_Release(&view);
+        Py_DECREF(copy);
+        PyErr_SetString(PyExc_TypeError, "the quantity's array does not hold float64 values");
+        return nullptr;
+    }
+    return copy;
+}
+
+// x ** y for ndarrays with the C library's pow, as the one-value path computes it (NumPy's power
+// takes shortcuts for some exponents that differ from pow in the sign of a zero). Nothing (no
+// exception) when the operands are not ndarrays of one shape; the array library's power then
+// does it.
+std::optional<PyObject*> c_power(const NumpyApi* api, const Ref& xa, double x, const Ref& ya, double y) noexcept {
+    if ((xa && !is_ndarray(api, xa.get())) || (ya && !is_ndarray(api, ya.get()))) return std::nullopt;
+    Py_buffer out_view, other_view;
+    Ref out(c_ordered_copy(xa ? xa.get() : ya.get(), out_view));
+    if (!out) return nullptr;
+    const auto n = static_cast<std::size_t>(out_view.len) / sizeof(double);
+    auto* data = static_cast<double*>(out_view.buf);
+    if (xa && ya) {
+        Ref other(c_ordered_copy(ya.get(), other_view));
+        if (!other) {
+            PyBuffer_Release(&out_view);
+            return nullptr;
+        }
+        const bool same = out_view.len == other_view.len && out_view.ndim == other_view.ndim &&
+                          std::equal(out_view.shape, out_view.shape + out_view.ndim, other_view.shape);
+        if (same) {
+            const auto* exponent = static_cast<const double*>(other_view.buf);
+            for (std::size_t i = 0; i < n; ++i) data[i] = std::pow(data[i], exponent[i]);
+        }
+        PyBuffer_Release(&other_view);
+        PyBuffer_Release(&out_view);
+        if (!same) return std::nullopt;
+        return out.release();
+    }
+    if (xa) {
+        for (std::size_t i = 0; i < n; ++i) data[i] = std::pow(data[i], y);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) data[i] = std::pow(x, data[i]);
+    }
+    PyBuffer_Release(&out_view);
+    return out.release();
+}
+
 // x <step> y: in C for two numbers, by the array library for an array (NumPy broadcasts). False
 // with the exception set.
 bool step(const NumpyApi* api, Step op, const Val& x, const Val& y, Val& out) noexcept {
@@ -303,6 +362,14 @@ bool step(const NumpyApi* api, Step op, const Val& x, const Val& y, Val& out) no
         }
         out = Val::of(r);
         return true;
+    }
+    if (op == Step::Power) {
+        std::optional<PyObject*> powered = c_power(api, x.array, x.number, y.array, y.number);
+        if (powered) {
+            if (*powered == nullptr) return false;
+            out = Val::of(Ref(*powered));
+            return true;
+        }
     }
     Ref a(x.boxed()), b(y.boxed());
     if (!a || !b) return false;
@@ -340,9 +407,60 @@ PyObject* as_value_array(const NumpyApi* api, Ref&& result) noexcept {
     return result.release();
 }
 
+// NumPy's floating-point warnings off for a scope (numpy.errstate(all="ignore")): the one-value
+// path gives IEEE results without a word, and so do the fused loops.
+class QuietFloatingPoint {
+public:
+    explicit QuietFloatingPoint(const NumpyApi* api) noexcept {
+        Ref errstate(PyObject_GetAttrString(api->module, "errstate"));
+        Ref args(PyTuple_New(0));
+        Ref kwargs(Py_BuildValue("{s:s}", "all", "ignore"));
+        if (errstate && args && kwargs) manager_ = Ref(PyObject_Call(errstate.get(), args.get(), kwargs.get()));
+        Ref entered(manager_ ? PyObject_CallMethod(manager_.get(), "__enter__", nullptr) : nullptr);
+        if (!entered) {
+            manager_ = Ref();
+            PyErr_Clear();  // the warnings then show; nothing else changes
+        }
+    }
+    ~QuietFloatingPoint() {
+        if (!manager_) return;
+        // Keeps an exception being raised across the exit.
+        PyObject* pending = fetch_pending();
+        Ref done(PyObject_CallMethod(manager_.get(), "__exit__", "OOO", Py_None, Py_None, Py_None));
+        if (!done) PyErr_Clear();
+        restore_pending(pending);
+    }
+
+private:
+    static PyObject* fetch_pending() noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+        return PyErr_GetRaisedException();
+#else
+        PyObject *type, *value, *traceback;
+        PyErr_Fetch(&type, &value, &traceback);
+        if (type == nullptr) return nullptr;
+        PyErr_NormalizeException(&type, &value, &traceback);
+        if (traceback != nullptr && value != nullptr) PyException_SetTraceback(value, traceback);
+        Py_XDECREF(type);
+        Py_XDECREF(traceback);
+        return value;
+#endif
+    }
+    static void restore_pending(PyObject* exc) noexcept {
+        if (exc == nullptr) return;
+#if PY_VERSION_HEX >= 0x030C0000
+        PyErr_SetRaisedException(exc);
+#else
+        PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exc))), exc, PyException_GetTraceback(exc));
+#endif
+    }
+    Ref manager_;
+};
+
 // The operation step by step through the array library's own operations.
 PyObject* binary_steps(const NumpyApi* api, ElementOp op, const ElementPlan& plan, const Side& self,
                        const Side& other) noexcept {
+    const QuietFloatingPoint quiet(api);
     const Val s = Val::of(self), o = Val::of(other);
     Val v;
     bool ok = true;
@@ -562,6 +680,7 @@ PyObject* array_compare(PyObject* self_obj, PyObject* other_obj, int op) noexcep
                 return out.release();
             }
         }
+        const QuietFloatingPoint quiet(api);
         Val x = Val::of(self), y = Val::of(other);
         if (!convert_steps(api, *conversion, y)) return nullptr;
         Ref a(x.boxed()), b(y.boxed());
@@ -601,6 +720,7 @@ PyObject* converted_array(const NumpyApi* api, PyObject* array, const Conversion
         apply_conversion_divided(conversion, divisor, in, out, n);
     });
     if (fused) return *fused;
+    const QuietFloatingPoint quiet(api);
     Val v = Val::of(Ref(Py_NewRef(array)));
     if (!convert_steps(api, conversion, v)) return nullptr;
     if (divisor != 1.0 && !step(api, Step::Divide, v, Val::of(divisor), v)) return nullptr;
@@ -648,6 +768,7 @@ PyObject* array_unary(UnaryOp op, PyObject* self_obj) noexcept {
         if (fused) {
             values = *fused;
         } else {
+            const QuietFloatingPoint quiet(api);
             Val v = Val::of(Ref(op == UnaryOp::Negate ? PyNumber_Negative(array.get()) : PyNumber_Positive(array.get())));
             if (!v.array || !convert_steps(api, p.closing, v)) return nullptr;
             values = as_value_array(api, std::move(v.array));
@@ -673,6 +794,7 @@ PyObject* array_transcendental(PyObject* self_obj, Transcendental fn) noexcept {
             apply_transcendental(fn, *into_plain, in, out, n);
         });
         if (fused) return *fused;
+        const QuietFloatingPoint quiet(api);
         Val v = Val::of(std::move(array));
         if (!convert_steps(api, *into_plain, v)) return nullptr;
         const char* name = fn == Transcendental::Exp ? "exp" : fn == Transcendental::Log ? "log" : "log10";

@@ -43,10 +43,6 @@ PyObject* array_attribute(PyObject* self, const char* name) noexcept {
     return PyObject_GetAttrString(array.get(), name);
 }
 
-PyObject* get_shape(PyObject* self, void*) noexcept { return array_attribute(self, "shape"); }
-PyObject* get_ndim(PyObject* self, void*) noexcept { return array_attribute(self, "ndim"); }
-PyObject* get_size(PyObject* self, void*) noexcept { return array_attribute(self, "size"); }
-PyObject* get_dtype(PyObject* self, void*) noexcept { return array_attribute(self, "dtype"); }
 
 // The quantity an item or a slice of the array stands for: one value, or an array.
 PyObject* item_quantity(PyTypeObject* type, const NumpyApi* api, Quantity&& units, Ref&& item) noexcept {
@@ -82,6 +78,11 @@ PyObject* assigned_values(const NumpyApi* api, PyObject* value, const UnitCollec
 }
 
 }  // namespace
+
+PyObject* tolvat_get_shape(PyObject* self, void*) noexcept { return array_attribute(self, "shape"); }
+PyObject* tolvat_get_ndim(PyObject* self, void*) noexcept { return array_attribute(self, "ndim"); }
+PyObject* tolvat_get_size(PyObject* self, void*) noexcept { return array_attribute(self, "size"); }
+PyObject* tolvat_get_dtype(PyObject* self, void*) noexcept { return array_attribute(self, "dtype"); }
 
 PyObject* tolvat_wrap(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     static const char* const names[] = {"values", "unit"};
@@ -180,12 +181,5 @@ int tolvat_bool(PyObject* self) noexcept {
     return PyObject_IsTrue(array.get());  // NumPy's rule: one element, or ambiguous
 }
 
-PyGetSetDef tolvat_getset[] = {
-    {"shape", get_shape, nullptr, "The shape of the value array.", nullptr},
-    {"ndim", get_ndim, nullptr, "The number of dimensions of the value array.", nullptr},
-    {"size", get_size, nullptr, "The number of values.", nullptr},
-    {"dtype", get_dtype, nullptr, "The element type of the value array (float64).", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
 
 }  // namespace tolvat::py
