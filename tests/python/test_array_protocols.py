@@ -151,6 +151,8 @@ def test_out_writes_into_the_out_quantity_in_its_units():
     assert np.add(a, b, out=out) is out and out.as_number().tolist() == [1001.0, 1002.0]
     out_km = Tolvat.wrap(np.zeros(2), "km")
     assert np.add(a, b, out=out_km) is out_km and out_km.as_number().tolist() == [1.001, 1.002]
+    kept = Tolvat.wrap(np.array([7.0, 7.0]), "km")
+    assert np.add(a, b, out=kept, where=np.array([False, True])).as_number().tolist() == [7.0, 1.002]
     flags = np.zeros(2, dtype=bool)
     assert np.less(a, b, out=flags) is flags and flags.tolist() == [True, True]
     wrong = [
