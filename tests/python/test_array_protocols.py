@@ -217,6 +217,7 @@ def test_array_functions_against_numpy_on_the_values():
     assert str(np.round(Tolvat.wrap(np.array([2.5, -2.5, 1.25]), "m"), 1)) == "[2.5 -2.5 1.3] [m]"
     assert str(np.round(Tolvat.wrap(np.array([2.5, -2.5]), "m"))) == "[3 -3] [m]"  # half away from zero
     assert str(np.dot(m, Tolvat.wrap(np.array([3.0, 4.0]), "s"))) == "11 [m.s]"
+    assert str(np.matmul(Tolvat.wrap(np.eye(2), "km"), Tolvat.wrap(np.ones((2, 1)), "m"))) == "[[1]\n [1]] [km.m]"
     assert str(np.zeros_like(m)) == "[0 0] [m]" and str(np.ones_like(m)) == "[1 1] [m]"
     assert str(np.full_like(m, U("km") * 2)) == "[2000 2000] [m]"
     assert np.empty_like(m).shape == (2,)
