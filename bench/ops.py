@@ -1,6 +1,12 @@
 """Timing of one set of operations for one library; run by bench/run.py in the right interpreter.
 
-Prints one JSON object: {"library": ..., "rows": {row name: nanoseconds per call}}.
+    python ops.py LIBRARY
+        prints one JSON object: {"library": ..., "version": ..., "rows": {row name: nanoseconds
+        per call}, "pickle_bytes": ...}
+    python ops.py LIBRARY --arrays [N,N,...]
+        times the array rows at each length N (default 1,100,10000,1000000) and prints
+        {"library": ..., "version": ..., "arrays": [{"row": ..., "n": ..., "seconds": ...}]};
+        LIBRARY "numpy" is raw NumPy doing the same numeric work, the floor of every row.
 """
 
 import json
@@ -282,8 +288,131 @@ def ns_per_call(stmt, namespace, sample=0.015, repeat=25):
     return best / number * 1e9
 
 
+# Array rows: one operation over a whole array of n values.
+ARRAY_ROWS = [
+    "tag km/hr",
+    "convert km/hr -> m/s",
+    "add m + km",
+    "multiply m * s",
+    "compare m < km",
+    "sum",
+    "sqrt of m2",
+]
+ARRAY_SIZES = (1, 100, 10_000, 1_000_000)
+
+
+def array_setups(library, n):
+    """The namespace and the statement of each array row for one library over arrays of n values:
+    x and y hold the numbers, the quantities are made from them once."""
+    import numpy as np
+
+    x = np.linspace(1.0, 2.0, n)
+    y = np.linspace(2.0, 3.0, n)
+    if library == "numpy":
+        # The numbers alone: what each row has to compute at the least.
+        return dict(locals()), {
+            "tag km/hr": "x * 1.0",
+            "convert km/hr -> m/s": "x * 0.2777777777777778",
+            "add m + km": "x + y * 1000.0",
+            "multiply m * s": "x * y",
+            "compare m < km": "x < y * 1000.0",
+            "sum": "np.sum(x)",
+            "sqrt of m2": "np.sqrt(x)",
+        }
+    if library == "tolvat":
+        from tolvat import Tolvat
+
+        U = Tolvat.unit
+        try:
+            probe = U("m") * x
+        except TypeError:
+            probe = None
+        if not isinstance(probe, Tolvat):
+            raise ImportError("this tolvat build has no array-valued quantities")
+        kmh = U("km/hr")
+        q, m, km, s, m2 = kmh * x, U("m") * x, U("km") * y, U("s") * y, U("m2") * x
+        return dict(locals()), {
+            "tag km/hr": "kmh * x",
+            "convert km/hr -> m/s": 'q.as_unit("m/s")',
+            "add m + km": "m + km",
+            "multiply m * s": "m * s",
+            "compare m < km": "m < km",
+            "sum": "np.sum(m)",
+            "sqrt of m2": "np.sqrt(m2)",
+        }
+    if library == "pint":
+        import pint
+
+        ureg = pint.UnitRegistry()
+        kmh = ureg("km/hr").units
+        q, m, km, s, m2 = x * kmh, x * ureg.m, y * ureg.km, y * ureg.s, x * ureg.m**2
+        target = ureg.m / ureg.s
+    elif library == "astropy":
+        import astropy.units as u
+
+        kmh = u.Unit("km/h")
+        q, m, km, s, m2 = x * kmh, x * u.m, y * u.km, y * u.s, x * u.m**2
+        target = u.m / u.s
+    elif library == "unyt":
+        import unyt
+
+        kmh = unyt.Unit("km/hr")
+        q, m, km, s, m2 = x * kmh, x * unyt.m, y * unyt.km, y * unyt.s, x * unyt.m**2
+        target = unyt.m / unyt.s
+    else:
+        raise SystemExit(f"unknown library {library}")
+    # The peers convert into a unit object made beforehand, their fastest way.
+    return dict(locals()), {
+        "tag km/hr": "x * kmh",
+        "convert km/hr -> m/s": "q.to(target)",
+        "add m + km": "m + km",
+        "multiply m * s": "m * s",
+        "compare m < km": "m < km",
+        "sum": "np.sum(m)",
+        "sqrt of m2": "np.sqrt(m2)",
+    }
+
+
+def library_version(library):
+    name = {"decimal": None, "float": None}.get(library, library)
+    if name is None:
+        return None
+    try:
+        from importlib.metadata import version
+
+        return version({"pint": "Pint"}.get(name, name))
+    except Exception:
+        return None
+
+
+def main_arrays(library, sizes):
+    try:
+        tables = [(n, *array_setups(library, n)) for n in sizes]
+    except ImportError as error:
+        print(json.dumps({"library": library, "error": str(error)}))
+        return
+    rows = []
+    for name in ARRAY_ROWS:
+        for n, namespace, table in tables:
+            stmt = table.get(name)
+            if stmt is None:
+                continue
+            try:
+                # Fewer samples of the long arrays: each call is already long enough to be steady.
+                ns = ns_per_call(stmt, namespace, repeat=25 if n <= 10_000 else 7)
+            except Exception as error:  # a peer that lacks an operation
+                print(f"{library}: {name} (n={n}): {error!r}", file=sys.stderr)
+                continue
+            rows.append({"row": name, "n": n, "seconds": ns * 1e-9})
+    print(json.dumps({"library": library, "version": library_version(library), "arrays": rows}))
+
+
 def main():
     library = sys.argv[1]
+    if len(sys.argv) > 2 and sys.argv[2] == "--arrays":
+        sizes = [int(n) for n in sys.argv[3].split(",")] if len(sys.argv) > 3 else ARRAY_SIZES
+        main_arrays(library, sizes)
+        return
     try:
         namespace, table = setups(library)
     except ImportError as error:
@@ -306,7 +435,8 @@ def main():
         except Exception as error:  # a peer that lacks an operation
             rows[name] = None
             print(f"{library}: {name}: {error!r}", file=sys.stderr)
-    print(json.dumps({"library": library, "rows": rows, "pickle_bytes": pickle_bytes}))
+    print(json.dumps({"library": library, "version": library_version(library), "rows": rows,
+                      "pickle_bytes": pickle_bytes}))
 
 
 if __name__ == "__main__":

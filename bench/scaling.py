@@ -1,8 +1,14 @@
 """Free-threaded scaling: throughput of 2 threads against 1, on own and on shared operands.
 
-    /opt/python3.14t/bin/python3.14t bench/scaling.py
+    /opt/python3.14t/bin/python3.14t bench/scaling.py [--rounds N] [--json]
+
+With --json the report goes to stderr and one JSON object with the figures to stdout (bench/run.py
+keeps them): {"python": ..., "gil": ..., "throughput": [{"workload": ..., "threads": ...,
+"ops_per_second": ...}], "round_trip_ns": ..., "plain_ns": ...}.
 """
 
+import argparse
+import json
 import sys
 import threading
 import time
@@ -83,15 +89,31 @@ def round_trip_ns():
 
 
 def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--rounds", type=int, default=60, help="short runs of every configuration (default 60)")
+    parser.add_argument("--json", action="store_true", help="the figures as JSON on stdout, the report on stderr")
+    args = parser.parse_args()
+    as_json = args.json
+    report = sys.stderr if as_json else sys.stdout
     gil = getattr(sys, "_is_gil_enabled", lambda: True)()
-    print(f"Python {sys.version.split()[0]}, GIL {'enabled' if gil else 'disabled'}")
-    best = best_throughputs()
+    print(f"Python {sys.version.split()[0]}, GIL {'enabled' if gil else 'disabled'}", file=report)
+    best = best_throughputs(args.rounds)
     for name in CONFIGS:
         one, two = best[(name, 1)], best[(name, 2)]
-        print(f"{name}: 1 thread {one / 1e6:6.2f} Mops/s, 2 threads {two / 1e6:6.2f} Mops/s, scaling {two / one:4.2f}x")
+        print(f"{name}: 1 thread {one / 1e6:6.2f} Mops/s, 2 threads {two / 1e6:6.2f} Mops/s, scaling {two / one:4.2f}x",
+              file=report)
     with_access, plain = round_trip_ns()
     print(f"float(q) {with_access:.0f} ns against float(3) {plain:.0f} ns: one shared-access round trip "
-          f"costs about {with_access - plain:.0f} ns")
+          f"costs about {with_access - plain:.0f} ns", file=report)
+    if as_json:
+        print(json.dumps({
+            "python": sys.version.split()[0],
+            "gil": gil,
+            "throughput": [{"workload": name.strip(), "threads": threads, "ops_per_second": best[(name, threads)]}
+                           for name in CONFIGS for threads in (1, 2)],
+            "round_trip_ns": with_access,
+            "plain_ns": plain,
+        }))
 
 
 if __name__ == "__main__":

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the tests need and runs every suite, from a clone in any folder:
-#   - Debian packages (GoogleTest, CMake, Ninja, clang), and CPython 3.14 and 3.14t, built once
-#     per machine by scripts/provision-pythons.sh into TOLVAT_PYTHON_PREFIX (default /opt);
-#   - once: the C++ core tests built with GCC, the check of docs/catalogue.md, the C++ core tests
-#     built with clang and without instruction-set specific code (-DTOLVAT_PORTABLE=ON), the C++
-#     and Python suites under ASan+UBSan, a 60-second libFuzzer run, and the wheel of one
-#     interpreter (scripts/build-wheels.sh: sdist, wheel, auditwheel, twine, tour, quick tests);
+#   - Debian packages (GoogleTest, CMake, Ninja, clang, Chromium), and CPython 3.14 and 3.14t,
+#     built once per machine by scripts/provision-pythons.sh into TOLVAT_PYTHON_PREFIX (default /opt);
+#   - once: the C++ core tests built with GCC, the check of docs/catalogue.md, the documentation
+#     site under python3 (scripts/build-docs.sh --check: built with warnings as errors, its internal
+#     links checked, and read in headless Chromium), the C++ core tests built with clang and without
+#     instruction-set specific code (-DTOLVAT_PORTABLE=ON), the C++ and Python suites under
+#     ASan+UBSan, a 60-second libFuzzer run, and the wheel of one interpreter
+#     (scripts/build-wheels.sh: sdist, wheel, auditwheel, twine, tour, quick tests);
 #   - per interpreter of the matrix (CPython 3.11, 3.12, 3.13, 3.14, 3.14t; see scripts/lib/matrix.sh),
 #     in a virtual environment under build/venvs with tests/requirements.txt: install, the type
 #     stub checks and the whole pytest suite.
@@ -23,7 +25,7 @@ started=$(date +%s)
 step() { printf '\n=== [%s] %s\n' "$(date -u +%H:%M:%S)" "$*"; }
 
 step "Debian packages"
-wanted=(cmake ninja-build libgtest-dev clang libclang-rt-dev libc++-dev libc++abi-dev)
+wanted=(cmake ninja-build libgtest-dev clang libclang-rt-dev libc++-dev libc++abi-dev chromium)
 absent=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || absent+=("$p")
@@ -74,6 +76,9 @@ ctest --test-dir build/core-tests --output-on-failure -j2
 
 step "catalogue reference is up to date"
 BUILD_DIR=build/core-tests scripts/check-catalogue-doc.sh
+
+step "documentation site: sphinx-build -W, internal link check, read in headless Chromium"
+scripts/build-docs.sh --check python3
 
 step "C++ core tests and the module, built with clang, portable code only"
 portable="build/clang-portable-${LABEL[$FIRST]}"

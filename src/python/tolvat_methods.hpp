@@ -10,6 +10,13 @@ PyObject* tolvat_unit(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, Py
 PyObject* tolvat_empty(PyObject* cls, PyObject* unused) noexcept;
 PyObject* tolvat_constant(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 PyObject* tolvat_custom(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
+PyObject* tolvat_parse(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
+
+// Inspection: the value, the units, the dimension, and whether another operand shares it.
+PyObject* tolvat_get_value(PyObject* self, void* unused) noexcept;
+PyObject* tolvat_get_units(PyObject* self, void* unused) noexcept;
+PyObject* tolvat_get_dimension(PyObject* self, void* unused) noexcept;
+PyObject* tolvat_is_compatible(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 
 // Conversion.
 PyObject* tolvat_as_unit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;

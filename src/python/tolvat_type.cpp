@@ -35,6 +35,10 @@ PyMethodDef tolvat_methods[] = {
     {"empty", tolvat_empty, METH_NOARGS | METH_CLASS, "empty($cls)\n--\n\n"},
     {"custom", TOLVAT_FASTCALL(tolvat_custom), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "custom($cls, name, abbr, definition)\n--\n\n"},
+    {"parse", TOLVAT_FASTCALL(tolvat_parse), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
+     "parse($cls, text, /, *, units=None)\n--\n\nThe quantity a whole text stands for, read strictly."},
+    {"is_compatible", TOLVAT_FASTCALL(tolvat_is_compatible), METH_FASTCALL | METH_KEYWORDS,
+     "is_compatible($self, other)\n--\n\nWhether other (a quantity or unit text) has the same dimension."},
     {"as_unit", TOLVAT_FASTCALL(tolvat_as_unit), METH_FASTCALL | METH_KEYWORDS, "as_unit($self, other)\n--\n\n"},
     {"as_number", TOLVAT_FASTCALL(tolvat_as_number), METH_FASTCALL | METH_KEYWORDS,
      "as_number($self, other=None, scale=False)\n--\n\n"},
@@ -63,10 +67,18 @@ PyMethodDef tolvat_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+PyGetSetDef tolvat_members[] = {
+    {"value", tolvat_get_value, nullptr, "The number of the units.", nullptr},
+    {"units", tolvat_get_units, nullptr, "The units, as a quantity of value 1.", nullptr},
+    {"dimension", tolvat_get_dimension, nullptr, "The base dimension: base-unit symbol to power.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyType_Slot tolvat_slots[] = {
     {Py_tp_doc, const_cast<char*>("Unit! yippee")},
     INSTANCE_END_SLOT(tolvat),
     {Py_tp_methods, tolvat_methods},
+    {Py_tp_getset, tolvat_members},
     {Py_tp_str, reinterpret_cast<void*>(tolvat_str)},
     {Py_tp_repr, reinterpret_cast<void*>(tolvat_str)},
     {Py_tp_richcompare, reinterpret_cast<void*>(tolvat_richcompare)},

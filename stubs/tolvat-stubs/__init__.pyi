@@ -4,7 +4,8 @@ Two classes: ``Tolvat``, a float value in a product of units (``9.81 [m/s2]``), 
 ``LogTolvat``, an amount in a logarithmic ratio unit (bel, decibel, neper, semitone).
 """
 
-from collections.abc import Callable
+from collections.abc import Callable, Mapping
+from types import MappingProxyType
 from typing import ClassVar, TypeAlias, final, overload
 
 _Number: TypeAlias = int | float
@@ -28,14 +29,20 @@ class Tolvat:
     """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
+    """``None``: quantities compare equal across units (1 km == 1000 m), so ``hash()`` raises ``TypeError``."""
 
     # ---- constructors ------------------------------------------------------------------------
     @classmethod
     def unit(cls, unit_name_or_symbol: str) -> Tolvat:
         """One of the given unit expression, e.g. ``Tolvat.unit("km/hr")``, kept exactly as parsed.
 
-        Raises ``LookupError`` ("Unit ... not found") when nothing in the text names a unit, and
-        ``TypeError`` when the argument is not a ``str``.
+        A unit is a name (``"meter"``), a symbol (``"m"``) or an alias (``"metre"``), with at most
+        one prefix (``"kilometre"``, ``"km"``). Factors are joined with ``.``, one ``/`` starts the
+        denominator, and a power is a trailing digit: ``"N.m2/kg2"``, ``"1/s"``. Pieces that name
+        no unit are dropped with a ``UserWarning`` (``"km/h"`` reads as km: the hour is ``hr``).
+
+        Raises ``LookupError`` ("Unit ... not found") when nothing in the text names a unit, with
+        a note suggesting the nearest spelling, and ``TypeError`` when the argument is not a ``str``.
         """
 
     @classmethod
@@ -57,6 +64,38 @@ class Tolvat:
         the conversion of ``definition`` raises: ``LookupError`` for a text naming no unit,
         ``TypeError`` for an object of no operand kind.
         """
+
+    @classmethod
+    def parse(cls, text: str, /, *, units: Mapping[str, _UnitOperand] | None = None) -> Tolvat:
+        """The quantity a whole text stands for, read strictly, e.g. ``Tolvat.parse("9.81 m/s^2")``.
+
+        Reads numbers (``1e3``, ``6.02×10^23``, ``1_000``), products (``kg m``, ``N·m``, ``W/m2.K``),
+        any number of ``/``, ``per``, powers (``m^2``, ``m**2``, ``m2``, ``m²``, ``s^-1``,
+        ``m^(1/2)``, ``square``, ``squared``), parentheses, sums (``5 ft 2 in``), plurals, other
+        tools' spellings (``h``, ``degC``, ``mph``, ``%``) and the printed form ``9.81 [m/s2]``.
+        ``units`` maps extra names to quantities. Raises ``LookupError`` naming a piece that is
+        neither a number nor a unit, ``ValueError`` for a malformed text, ``TypeError`` for a sum of
+        incompatible terms.
+        """
+
+    # ---- inspection --------------------------------------------------------------------------
+    @property
+    def value(self) -> float:
+        """The number of the units, as stored (``float(q)``)."""
+
+    @property
+    def units(self) -> Tolvat:
+        """The units, as a quantity of value 1 (``1 [km/hr]``)."""
+
+    @property
+    def dimension(self) -> MappingProxyType[str, int | float]:
+        """The base dimension, a read-only mapping from base-unit symbol to power (``{'m': 1, 's': -1}``).
+
+        Whole powers are ``int``; powers of zero are left out.
+        """
+
+    def is_compatible(self, other: _UnitOperand) -> bool:
+        """Whether ``other`` (a quantity, unit text or number) has the same dimension as this one."""
 
     # ---- conversion --------------------------------------------------------------------------
     def as_unit(self, other: _UnitOperand) -> Tolvat:
@@ -181,20 +220,38 @@ class Tolvat:
         """The negation of ``==``; raises ``TypeError`` for another dimension."""
 
     def __lt__(self, other: _UnitOperand, /) -> bool:
-        """``other`` converted into this quantity's units, compared exactly."""
+        """``other`` converted into this quantity's units, compared exactly.
+
+        Raises ``TypeError`` when ``other`` has another dimension.
+        """
 
     def __le__(self, other: _UnitOperand, /) -> bool:
-        """``other`` converted into this quantity's units, compared exactly."""
+        """``other`` converted into this quantity's units, compared exactly.
+
+        Raises ``TypeError`` when ``other`` has another dimension.
+        """
 
     def __gt__(self, other: _UnitOperand, /) -> bool:
-        """``other`` converted into this quantity's units, compared exactly."""
+        """``other`` converted into this quantity's units, compared exactly.
+
+        Raises ``TypeError`` when ``other`` has another dimension.
+        """
 
     def __ge__(self, other: _UnitOperand, /) -> bool:
-        """``other`` converted into this quantity's units, compared exactly."""
+        """``other`` converted into this quantity's units, compared exactly.
+
+        Raises ``TypeError`` when ``other`` has another dimension.
+        """
 
     # ---- text and rounding -------------------------------------------------------------------
     def __str__(self) -> str:
-        """The value and the fully simplified units: ``"25 [m/s]"``. Simplifies the object in place."""
+        """The value and the fully simplified units: ``"25 [m/s]"``.
+
+        The number is the shortest text that reads back as the same float, never with an exponent
+        (``"0.0000001 [s]"``). Printing is a write: the object's own units are first replaced by
+        their cheaply simplified form, so it needs exclusive access (``RuntimeError`` "Already
+        borrowed" while another thread uses the object).
+        """
 
     def __repr__(self) -> str:
         """Same as ``str()``."""
@@ -206,19 +263,32 @@ class Tolvat:
         """
 
     def latex(self) -> str:
-        """The value and the units as LaTeX: ``"9.80665~\\mathrm{\\frac{m}{s^2}}"``."""
+        """The value and the units as LaTeX: ``"9.80665~\\mathrm{\\frac{m}{s^2}}"``.
+
+        The units are the cheaply simplified ones, not the fully simplified units of ``str()``.
+        Like ``str()``, it first simplifies the object's units in place.
+        """
 
     def descriptive(self) -> str:
-        """The value and the units by their long names: ``"9.80665 [meter/second2]"``."""
+        """The value and the units by their long names: ``"9.80665 [meter/second2]"``.
+
+        Like ``str()``, it first simplifies the object's units in place.
+        """
 
     def __round__(self, ndigits: int | None = None) -> Tolvat:
         """The value rounded half away from zero to ``ndigits`` decimals, as a quantity (never an ``int``).
 
+        Rounds in the cheaply simplified units; negative ``ndigits`` round to tens, hundreds and so
+        on. The decimal scaling is binary floating point, so 1.005 (stored just below) rounds to 1.0.
         ``ndigits`` must fit a signed 32-bit integer (``OverflowError`` otherwise).
         """
 
     def round_sfig(self, n_sig_figs: int) -> Tolvat:
-        """The value rounded to ``n_sig_figs`` significant figures, as a quantity."""
+        """The value rounded to ``n_sig_figs`` significant figures, as a quantity.
+
+        Counted on the value in the cheaply simplified units; zero, infinities and NaN stay as they
+        are. ``n_sig_figs`` must be an ``int`` that fits in 32 bits.
+        """
 
     # ---- pickling and copies ----------------------------------------------------------------
     def __reduce__(self) -> tuple[Callable[[bytes], Tolvat], tuple[bytes]]:
@@ -243,6 +313,7 @@ class LogTolvat:
     """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
+    """``None``: logarithmic quantities compare by their ratios, so ``hash(x)`` raises ``TypeError``."""
 
     @classmethod
     def unit(cls, unit_name_or_symbol: str) -> LogTolvat:
