@@ -13,7 +13,6 @@ from __future__ import annotations
 
 import argparse
 import os
-import re
 import sys
 import warnings
 
@@ -161,24 +160,9 @@ def constant_lines() -> list[str]:
 
 # ---- reading and converting ---------------------------------------------------------------------
 
-_NUMBER = re.compile(r"\s*([-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?)?\s*(.*?)\s*$", re.S)
-
-
 def read(text: str) -> Tolvat:
-    """The quantity a text stands for."""
-    parse = getattr(Tolvat, "parse", None)
-    if parse is not None:
-        return parse(text, units=constants())
-    # Without the strict reader: a number, then one unit expression or constant name.
-    number, rest = _NUMBER.fullmatch(text).groups()
-    value = float(number) if number else 1.0
-    if not rest:
-        if number is None:
-            raise ValueError("empty text")
-        return Tolvat.empty() * value
-    if rest in constants():
-        return constants()[rest] * value
-    return Tolvat.unit(rest) * value
+    """The quantity a text stands for, read strictly, with the constants' names as extra names."""
+    return Tolvat.parse(text, units=constants())
 
 
 def shown(q: Tolvat, options) -> str:
@@ -199,15 +183,9 @@ def in_base_units(q: Tolvat) -> Tolvat:
     temperature keeps its offset, 20 °C being 293.15 K."""
     base = q.as_base_units()
     units = str(base).rpartition(" [")[2][:-1]
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
-        try:
-            target = Tolvat.unit(units) if units else Tolvat.empty()
-        except LookupError:
-            return base
     try:
-        return q.as_unit(target)
-    except TypeError:  # a power the unit text cannot carry (m0.5): the plain reduction
+        return q.as_unit(Tolvat.parse(units) if units else Tolvat.empty())
+    except (LookupError, ValueError, TypeError):  # units whose text does not read back: the reduction
         return base
 
 
