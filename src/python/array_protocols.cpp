@@ -479,14 +479,16 @@ PyObject* general_ufunc(const UfuncCall& call) noexcept {
             if (!done) return nullptr;
             return Py_NewRef(out_quantity);
         }
+        // Every element is computed, and where= picks those that are written.
+        Ref where(Py_XNewRef(PyDict_GetItemString(kwargs.get(), "where")));
+        if (where && PyDict_DelItemString(kwargs.get(), "where") < 0) return nullptr;
         Ref result(PyObject_Call(callable.get(), args.get(), kwargs.get()));
         if (!result) return nullptr;
         Ref values(converted_input(api, Input{result.get()}, plan.output));
         if (values) values = Ref(converted_input(api, Input{values.get()}, *into_out));
         if (!values) return nullptr;
-        PyObject* where = PyDict_GetItemString(kwargs.get(), "where");  // borrowed
-        Ref copied(where != nullptr ? PyObject_CallMethod(api->module, "copyto", "OOsO", out_array.get(), values.get(),
-                                                          "same_kind", where)
+        Ref copied(where ? PyObject_CallMethod(api->module, "copyto", "OOsO", out_array.get(), values.get(),
+                                               "same_kind", where.get())
                                     : PyObject_CallMethod(api->module, "copyto", "OO", out_array.get(), values.get()));
         if (!copied) return nullptr;
         return Py_NewRef(out_quantity);

@@ -339,6 +339,9 @@ class LogTolvat:
     __hash__: ClassVar[None]  # type: ignore[assignment]
     """``None``: logarithmic quantities compare by their ratios, so ``hash(x)`` raises ``TypeError``."""
 
+    __array_ufunc__: ClassVar[None]
+    """``None``: a ``LogTolvat`` holds one value and does not mix with NumPy's arrays (``TypeError``)."""
+
     @classmethod
     def unit(cls, unit_name_or_symbol: str) -> LogTolvat:
         """One of ``"bel"``/``"B"``, ``"decibel"``/``"dB"``, ``"neper"``/``"Np"`` or ``"semitone"``/``"stn"``.

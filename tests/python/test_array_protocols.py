@@ -53,6 +53,12 @@ def state(x):
     return np.float64(x).tobytes() if not isinstance(x, (bool, np.bool_)) else bool(x)
 
 
+def units_and_values(q):
+    """The units of a quantity in their order, and its values in C order, as bytes."""
+    values = np.asarray(q.as_number())
+    return state(Tolvat.wrap(np.zeros(1), q)), values.shape, np.ascontiguousarray(values).tobytes()
+
+
 def outcome(f, *args):
     """The result of f, or the type and message of its error."""
     with warnings.catch_warnings():
@@ -145,6 +151,8 @@ def test_out_writes_into_the_out_quantity_in_its_units():
     assert np.add(a, b, out=out) is out and out.as_number().tolist() == [1001.0, 1002.0]
     out_km = Tolvat.wrap(np.zeros(2), "km")
     assert np.add(a, b, out=out_km) is out_km and out_km.as_number().tolist() == [1.001, 1.002]
+    kept = Tolvat.wrap(np.array([7.0, 7.0]), "km")
+    assert np.add(a, b, out=kept, where=np.array([False, True])).as_number().tolist() == [7.0, 1.002]
     flags = np.zeros(2, dtype=bool)
     assert np.less(a, b, out=flags) is flags and flags.tolist() == [True, True]
     wrong = [
@@ -246,3 +254,51 @@ def test_import_without_numpy():
     )
     run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=False)
     assert run.stdout.strip() == "ok", run.stderr
+
+
+def test_threads_meet_the_protocols_first_at_once():
+    # A fresh interpreter, so that the per-interpreter caches of ufuncs, array functions and the
+    # Python layer are filled by threads racing each other.
+    code = """
+import threading, numpy as np
+from tolvat import Tolvat
+q = Tolvat.wrap(np.arange(1.0, 101.0), "m2")
+want = [str(np.sqrt(Tolvat.wrap(np.arange(1.0, 101.0), "m2"))), "5050 [m2]", "[1 100] [m2]"]
+barrier, results = threading.Barrier(8), []
+def work():
+    barrier.wait()
+    for _ in range(200):
+        got = [str(np.sqrt(q)), str(np.sum(q)), str(np.concatenate([q[:1], q[-1:]]))]
+        results.append(got == want)
+threads = [threading.Thread(target=work) for _ in range(8)]
+for t in threads: t.start()
+for t in threads: t.join()
+print(len(results), all(results))
+"""
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=False)
+    assert run.stdout.split() == ["1600", "True"], run.stderr
+
+
+def test_layouts_give_what_a_contiguous_copy_gives():
+    base = np.array([[4.0, -1.0, np.nan], [np.inf, -np.inf, 0.25], [9.0, 16.0, 1e-300]])
+    read_only = base.copy()
+    read_only.flags.writeable = False
+    layouts = {
+        "empty": np.zeros((0, 3)), "0-d": np.array(2.25), "strided": base[::2, ::2], "transposed": base.T,
+        "read-only": read_only, "fortran": np.asfortranarray(base),
+    }
+    calls = [
+        lambda q: np.sqrt(q), lambda q: np.add(q, U("km") * 2), lambda q: np.less(q, U("km")),
+        lambda q: np.sum(q), lambda q: np.maximum(q, q), lambda q: np.add.reduce(q, axis=None),
+        lambda q: np.isnan(q), lambda q: np.floor(Tolvat.wrap(q.as_number(), "m.km")),
+    ]
+    for name, values in layouts.items():
+        q, contiguous = Tolvat.wrap(values, "m"), Tolvat.wrap(values.copy(order="C"), "m")
+        for i, call in enumerate(calls):
+            got, want = outcome(call, q), outcome(call, contiguous)
+            assert got[1] == want[1], (name, i)
+            if isinstance(got[0], Tolvat):
+                assert units_and_values(got[0]) == units_and_values(want[0]), (name, i)
+            elif got[0] is not None:
+                assert np.asarray(got[0]).tobytes() == np.asarray(want[0]).tobytes(), (name, i)
+        assert values.flags.writeable == (name != "read-only")
