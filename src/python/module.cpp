@@ -10,7 +10,7 @@
 #include "module_state.hpp"
 #include "objects.hpp"
 #include "pickling.hpp"
-#include "worker_stats.hpp"
+#include "private_functions.hpp"
 
 namespace tolvat::py {
 namespace {
@@ -42,7 +42,7 @@ int tolvat_exec(PyObject* module) noexcept {
         return -1;
     }
     if (add_reconstructors(module) < 0) return -1;
-    return add_worker_stats(module);
+    return add_private_functions(module);
 }
 
 int tolvat_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
