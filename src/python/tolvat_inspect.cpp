@@ -17,6 +17,7 @@ PyObject* tolvat_get_value(PyObject* self_obj, void*) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
+    if (self->array != nullptr) return Py_NewRef(self->array);  // the array itself, as as_number() gives it
     return PyFloat_FromDouble(self->quantity.value);
 }
 
