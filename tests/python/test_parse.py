@@ -84,6 +84,9 @@ def test_arguments():
     assert "while processing 'units'" in caught.value.__notes__
     with pytest.raises(TypeError):
         P("2 x", units=[1, 2])
+    import numpy as np
+    with pytest.raises(TypeError, match="stands for an array"):
+        P("2 x", units={"x": U("m") * np.array([1.0, 2.0])})
 
 
 def test_extra_units_parse_and_nothing_is_kept_between_calls():
