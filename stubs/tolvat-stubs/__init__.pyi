@@ -284,7 +284,8 @@ class Tolvat:
         """The negation of ``==``; raises ``TypeError`` for another dimension."""
 
     @overload
-    def __lt__(self, other: _Values, /) -> NDArray[np.bool_]: ...
+    def __lt__(self, other: _Values, /) -> NDArray[np.bool_]:
+        """Element by element, the array's values counted as plain numbers: a boolean array."""
     @overload
     def __lt__(self, other: _UnitOperand, /) -> bool:
         """``other`` converted into this quantity's units, compared exactly.
@@ -293,7 +294,8 @@ class Tolvat:
         """
 
     @overload
-    def __le__(self, other: _Values, /) -> NDArray[np.bool_]: ...
+    def __le__(self, other: _Values, /) -> NDArray[np.bool_]:
+        """Element by element, the array's values counted as plain numbers: a boolean array."""
     @overload
     def __le__(self, other: _UnitOperand, /) -> bool:
         """``other`` converted into this quantity's units, compared exactly.
@@ -302,7 +304,8 @@ class Tolvat:
         """
 
     @overload
-    def __gt__(self, other: _Values, /) -> NDArray[np.bool_]: ...
+    def __gt__(self, other: _Values, /) -> NDArray[np.bool_]:
+        """Element by element, the array's values counted as plain numbers: a boolean array."""
     @overload
     def __gt__(self, other: _UnitOperand, /) -> bool:
         """``other`` converted into this quantity's units, compared exactly.
@@ -311,7 +314,8 @@ class Tolvat:
         """
 
     @overload
-    def __ge__(self, other: _Values, /) -> NDArray[np.bool_]: ...
+    def __ge__(self, other: _Values, /) -> NDArray[np.bool_]:
+        """Element by element, the array's values counted as plain numbers: a boolean array."""
     @overload
     def __ge__(self, other: _UnitOperand, /) -> bool:
         """``other`` converted into this quantity's units, compared exactly.
