@@ -41,10 +41,6 @@ class Tolvat:
     __hash__: ClassVar[None]  # type: ignore[assignment]
     """``None``: quantities compare equal across units (1 km == 1000 m), so ``hash()`` raises ``TypeError``."""
 
-    __array_ufunc__: ClassVar[None]
-    """``None``: NumPy's operators leave ``array * quantity`` to the quantity, which makes one
-    quantity over the array (not an array of quantities)."""
-
     # ---- constructors ------------------------------------------------------------------------
     @classmethod
     def unit(cls, unit_name_or_symbol: str) -> Tolvat:
@@ -383,6 +379,30 @@ class Tolvat:
     def __deepcopy__(self, memo: dict[int, object], /) -> Tolvat:
         """A new, independent quantity equal to this one."""
 
+    # ---- NumPy's protocols (the guide's chapter "Arrays") ------------------------------------
+    def __array_ufunc__(self, ufunc: Callable[..., object], method: str, /, *inputs: object, **kwargs: object) -> object:
+        """NumPy's ufuncs on quantities: ``np.sqrt(q)``, ``np.add(q, r, out=s)``, ``np.add.reduce(q)``.
+
+        Each supported ufunc has a unit rule (the other operand converted into the first one's
+        units, the unit algebra, units kept, a plain result, angles or dimensionless operands);
+        any other ufunc, method or keyword raises ``TypeError``.
+        """
+
+    def __array_function__(
+        self, func: Callable[..., object], types: tuple[type, ...], args: tuple[object, ...], kwargs: dict[str, object], /
+    ) -> object:
+        """NumPy's functions on quantities: ``np.sum``, ``np.mean``, ``np.concatenate``, ``np.where``, the ``*_like`` ones...
+
+        A function that tolvat does not know raises ``TypeError`` ("tolvat does not support
+        numpy.<name> on quantities; use q.as_number(unit)"); none returns a silently unitless result.
+        """
+
+    def __array__(self, dtype: object = None, copy: bool | None = None) -> object:
+        """``np.asarray(q)``: the numbers of an array quantity in its own units, with a ``UserWarning``
+        naming the units dropped (none when it has no units). A quantity of one value becomes a
+        0-d object array holding it, as any Python object does.
+        """
+
 @final
 class LogTolvat:
     """An amount in a logarithmic ratio unit: value v in a unit of base b stands for the ratio b**v.
@@ -396,7 +416,7 @@ class LogTolvat:
     """``None``: logarithmic quantities compare by their ratios, so ``hash(x)`` raises ``TypeError``."""
 
     __array_ufunc__: ClassVar[None]
-    """``None``: a ``LogTolvat`` holds one value and does not mix with arrays (``TypeError``)."""
+    """``None``: a ``LogTolvat`` holds one value and does not mix with NumPy's arrays (``TypeError``)."""
 
     @classmethod
     def unit(cls, unit_name_or_symbol: str) -> LogTolvat:
