@@ -723,6 +723,70 @@ PyObject* tolvat_array_ufunc(PyObject* self, PyObject* const* args, Py_ssize_t n
     }
 }
 
+PyObject* log_tolvat_array_ufunc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    if (nargs < 2) {
+        PyErr_SetString(PyExc_TypeError, "__array_ufunc__ takes the ufunc, the method's name and the inputs");
+        return nullptr;
+    }
+    PyObject* ufunc = args[0];
+    const Py_ssize_t ninputs = nargs - 2;
+    // NumPy hands its scalars over as 0-d arrays (np.float64(2) * x): as numbers, they go to
+    // LogTolvat's own operators, as they did when NumPy deferred to them. Anything that holds an
+    // array, or out=, is refused.
+    bool scalars_only = kwnames == nullptr && method_of(args[1]) == Method::Call && ninputs >= 1 && ninputs <= 2;
+    Ref operands[2];
+    const NumpyApi* api = nullptr;
+    for (Py_ssize_t i = 0; scalars_only && i < ninputs; ++i) {
+        PyObject* x = args[2 + i];
+        if (PyFloat_CheckExact(x) || PyLong_CheckExact(x) || is_log_tolvat(x) ||
+            (is_tolvat(x) && !as_tolvat(x)->has_array)) {
+            operands[i] = Ref(Py_NewRef(x));
+            continue;
+        }
+        if (PyFloat_Check(x) || PyLong_Check(x)) {  // np.float64 and other subclasses: plain floats
+            operands[i] = Ref(PyNumber_Float(x));
+            if (!operands[i]) return nullptr;
+            continue;
+        }
+        if (api == nullptr && (api = numpy_for(Py_TYPE(self))) == nullptr) return nullptr;
+        if (is_numpy_scalar(api, x) || (reinterpret_cast<PyObject*>(Py_TYPE(x)) == api->ndarray)) {
+            Ref ndim(PyObject_GetAttrString(x, "ndim"));
+            if (!ndim) return nullptr;
+            if (PyLong_AsLong(ndim.get()) == 0) {
+                operands[i] = Ref(PyNumber_Float(x));
+                if (!operands[i]) return nullptr;
+                continue;
+            }
+        }
+        scalars_only = false;
+    }
+    if (!scalars_only) {
+        PyErr_SetString(PyExc_TypeError,
+                        "LogTolvat does not mix with arrays: a LogTolvat holds one value and does not support ufuncs "
+                        "over arrays; use x.as_number() for its ratio");
+        return nullptr;
+    }
+    Ref holder;
+    const std::string_view name = name_of(ufunc, holder);
+    PyObject* a = operands[0].get();
+    PyObject* b = operands[1].get();
+    if (ninputs == 1) b = nullptr;
+    if (b != nullptr && name == "add") return PyNumber_Add(a, b);
+    if (b != nullptr && name == "subtract") return PyNumber_Subtract(a, b);
+    if (b != nullptr && name == "multiply") return PyNumber_Multiply(a, b);
+    if (b != nullptr && name == "divide") return PyNumber_TrueDivide(a, b);
+    if (b != nullptr && name == "power") return PyNumber_Power(a, b, Py_None);
+    static constexpr std::string_view comparisons[] = {"less", "less_equal", "equal", "not_equal", "greater",
+                                                       "greater_equal"};
+    for (int op = 0; op < 6; ++op) {
+        if (b != nullptr && name == comparisons[op]) return PyObject_RichCompare(a, b, op);
+    }
+    std::string message = "tolvat does not support numpy.";
+    message.append(name).append(" on a LogTolvat; use x.as_number()");
+    PyErr_SetString(PyExc_TypeError, message.c_str());
+    return nullptr;
+}
+
 PyObject* tolvat_array_function(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     if (nargs != 4 || kwnames != nullptr || !PyTuple_Check(args[2]) || !PyDict_Check(args[3])) {
         PyErr_SetString(PyExc_TypeError, "__array_function__ takes the function, the types, the arguments and the keywords");

@@ -10,6 +10,8 @@ namespace tolvat::py {
 PyObject* tolvat_array_ufunc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 // __array_function__(func, types, args, kwargs)
 PyObject* tolvat_array_function(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
+// LogTolvat.__array_ufunc__: NumPy's scalars go through LogTolvat's own operators, arrays raise.
+PyObject* log_tolvat_array_ufunc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 // __array__(dtype=None, copy=None)
 PyObject* tolvat_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept;
 

@@ -35,12 +35,6 @@ int tolvat_exec(PyObject* module) noexcept {
     if (state->tolvat_type == nullptr || add_type(module, "Tolvat", state->tolvat_type) < 0) return -1;
     state->log_tolvat_type = create_log_tolvat_type(module);
     if (state->log_tolvat_type == nullptr || add_type(module, "LogTolvat", state->log_tolvat_type) < 0) return -1;
-    // NumPy's binary operators defer to a type whose __array_ufunc__ is None: `array * log`
-    // then reaches LogTolvat's own reflected operator (which refuses arrays) instead of making an
-    // object array. Tolvat has NumPy's protocols in its method table.
-    if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(state->log_tolvat_type), "__array_ufunc__", Py_None) < 0) {
-        return -1;
-    }
     if (add_reconstructors(module) < 0) return -1;
     return add_private_functions(module);
 }

@@ -415,8 +415,9 @@ class LogTolvat:
     __hash__: ClassVar[None]  # type: ignore[assignment]
     """``None``: logarithmic quantities compare by their ratios, so ``hash(x)`` raises ``TypeError``."""
 
-    __array_ufunc__: ClassVar[None]
-    """``None``: a ``LogTolvat`` holds one value and does not mix with NumPy's arrays (``TypeError``)."""
+    def __array_ufunc__(self, ufunc: Callable[..., object], method: str, /, *inputs: object, **kwargs: object) -> object:
+        """NumPy's scalars meet a ``LogTolvat`` through its own operators (``np.float64(2) * x``); a
+        ``LogTolvat`` holds one value and does not mix with arrays (``TypeError``)."""
 
     @classmethod
     def unit(cls, unit_name_or_symbol: str) -> LogTolvat:

@@ -127,6 +127,10 @@ def test_float_valued_quantities_through_numpy():
     assert state(np.float64(2) * q) == state(2.0 * q)
     assert state(np.sqrt(U("m2") * 16)) == state(U("m") * 4)
     assert np.less(q, U("km")) is True or np.less(q, U("km")) == True  # noqa: E712
+    log = LogTolvat.unit("dB") * 20
+    for scalar in (np.float64(2), np.int64(2), np.float32(2)):
+        assert state(scalar * log) == state(2.0 * log) and state(log * scalar) == state(log * 2.0)
+        assert (scalar < log) is True and state(scalar + log) == state(2.0 + log)
     # An array of float-valued quantities is an object array, as before.
     assert np.array([q, q]).dtype == object
 
@@ -181,6 +185,9 @@ def test_what_is_not_supported_raises_and_names_it():
         (lambda: np.power(q, np.array([1.0, 2.0, 3.0]), where=True), TypeError, "differ per element"),
         (lambda: np.power(q, U("m")), TypeError, "not compatible"),
         (lambda: np.add(q, LogTolvat.unit("dB")), TypeError, "LogTolvat"),
+        (lambda: np.arange(3.0) * LogTolvat.unit("dB"), TypeError, "LogTolvat does not mix with arrays"),
+        (lambda: LogTolvat.unit("dB") * np.arange(3.0), TypeError, "LogTolvat does not mix with arrays"),
+        (lambda: np.sqrt(LogTolvat.unit("dB")), TypeError, "numpy.sqrt on a LogTolvat"),
         (lambda: np.exp(q), TypeError, r"\[m\] and \[\] are not compatible"),
         (lambda: np.add(q, np.ones(4)), TypeError, "not compatible|broadcast"),
         (lambda: np.add(q, U("m") * np.ones(4)), ValueError, "broadcast"),
