@@ -10,6 +10,7 @@
 // goes to the Python layer _tolvat.array_functions, imported on first need, which raises
 // TypeError for the functions it does not know.
 #include <atomic>
+#include <iterator>
 #include <new>
 #include <string>
 #include <string_view>
