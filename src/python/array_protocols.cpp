@@ -10,6 +10,7 @@
 // goes to the Python layer _tolvat.array_functions, imported on first need, which raises
 // TypeError for the functions it does not know.
 #include <atomic>
+#include <iterator>
 #include <new>
 #include <string>
 #include <string_view>
@@ -272,7 +273,7 @@ PyObject* quantity_of(PyTypeObject* type, const NumpyApi* api, Ref&& result, Uni
 
 // When no input holds an array but some are 0-d ndarrays: new references to the inputs with each
 // 0-d ndarray as a Python float. False (nothing to release, no exception) otherwise.
-bool as_scalars(PyTypeObject* type, PyObject* const* inputs, Py_ssize_t n, PyObject** out) noexcept {
+bool as_scalars(ModuleState* state, PyObject* const* inputs, Py_ssize_t n, PyObject** out) noexcept {
     bool zero_d = false;
     const NumpyApi* api = nullptr;
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -282,7 +283,7 @@ bool as_scalars(PyTypeObject* type, PyObject* const* inputs, Py_ssize_t n, PyObj
             continue;
         }
         if (PyFloat_Check(x) || PyLong_Check(x) || is_log_tolvat(x)) continue;
-        if (api == nullptr && (api = numpy_for(type)) == nullptr) {
+        if (api == nullptr && (api = numpy_api(state)) == nullptr) {
             PyErr_Clear();
             return false;
         }
@@ -290,7 +291,8 @@ bool as_scalars(PyTypeObject* type, PyObject* const* inputs, Py_ssize_t n, PyObj
             if (is_numpy_scalar(api, x)) continue;
             return false;
         }
-        Ref ndim(PyObject_GetAttrString(x, "ndim"));
+        PyObject* ndim_name = cached(state->ndim_name, [] { return PyUnicode_InternFromString("ndim"); });
+        Ref ndim(ndim_name != nullptr ? PyObject_GetAttr(x, ndim_name) : nullptr);
         if (!ndim || PyLong_AsLong(ndim.get()) != 0) {
             PyErr_Clear();
             return false;
@@ -676,7 +678,7 @@ PyObject* tolvat_array_ufunc(PyObject* self, PyObject* const* args, Py_ssize_t n
         // of one value, a 0-d array is one number, and the result is a quantity of one value (or a
         // plain scalar), as NumPy gives scalars for 0-d arrays.
         PyObject* scalars[2];
-        if (call.kind == Method::Call && call.ninputs <= 2 && as_scalars(Py_TYPE(self), call.inputs, call.ninputs, scalars)) {
+        if (call.kind == Method::Call && call.ninputs <= 2 && as_scalars(state, call.inputs, call.ninputs, scalars)) {
             call.inputs = scalars;
         }
         struct Release {
@@ -870,6 +872,7 @@ void clear_protocol_caches(ModuleState* state) noexcept {
     Py_CLEAR(state->array_function_support);
     Py_CLEAR(state->float64_dtype);
     Py_CLEAR(state->dtype_name);
+    Py_CLEAR(state->ndim_name);
     for (PyObject*& slot : state->reduce_methods) Py_CLEAR(slot);
 }
 
@@ -879,6 +882,7 @@ int traverse_protocol_caches(ModuleState* state, visitproc visit, void* arg) noe
     Py_VISIT(state->array_function_support);
     Py_VISIT(state->float64_dtype);
     Py_VISIT(state->dtype_name);
+    Py_VISIT(state->ndim_name);
     for (PyObject* slot : state->reduce_methods) Py_VISIT(slot);
     return 0;
 }

@@ -43,10 +43,11 @@ struct ModuleState {
     PyObject* ufuncs[kCachedUfuncs];
     PyObject* array_functions[kCachedFunctions];
     PyObject* array_function_support;
-    // The same rule: numpy.dtype("float64"), the text "dtype", and the reduce methods of add,
+    // The same rule: numpy.dtype("float64"), the texts "dtype" and "ndim", and the reduce methods of add,
     // minimum and maximum (sum, min and max of an ndarray).
     PyObject* float64_dtype;
     PyObject* dtype_name;
+    PyObject* ndim_name;
     PyObject* reduce_methods[3];
     // Filled by numpy_api() once; `numpy_ready` (read and written through std::atomic_ref) is set
     // with a release store after the fields are written, and read with an acquire load, so a

@@ -212,12 +212,17 @@ def test_the_transcripts_of_the_docs_page():
 class Terminal:
     """The converter on a pseudo-terminal, as a person at a keyboard meets it."""
 
-    def __init__(self):
-        import pty
+    # The converter's module run as -m runs it, on a terminal that it first makes its controlling
+    # terminal (so that Ctrl-C is its signal). Started as a new process rather than forked from
+    # this one, which may have threads.
+    BOOT = ("import fcntl, runpy, termios; fcntl.ioctl(0, termios.TIOCSCTTY, 0); "
+            "runpy.run_module('_tolvat', run_name='__main__', alter_sys=True)")
 
-        self.pid, self.fd = pty.fork()
-        if self.pid == 0:  # the child: becomes the converter
-            os.execve(sys.executable, [sys.executable, "-m", "_tolvat"], ENV)
+    def __init__(self):
+        self.fd, terminal = os.openpty()
+        self.process = subprocess.Popen([sys.executable, "-c", self.BOOT], stdin=terminal, stdout=terminal,
+                                        stderr=terminal, start_new_session=True, env=ENV)
+        os.close(terminal)
         self.seen = ""
         self.closed = False
 
@@ -268,9 +273,9 @@ class Terminal:
             if not chunk:
                 break
             rest.append(chunk.decode(errors="replace"))
-        _, status = os.waitpid(self.pid, 0)
+        status = self.process.wait(timeout=GUARD)
         os.close(self.fd)
-        return self.seen + "".join(rest).replace("\r\n", "\n"), os.waitstatus_to_exitcode(status)
+        return self.seen + "".join(rest).replace("\r\n", "\n"), status
 
 
 def test_interactive_conversation_with_completion_history_and_ctrl_d():
