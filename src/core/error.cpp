@@ -20,6 +20,9 @@ std::string Error::message() const {
             return "cannot raise " + first + " to a non-finite power " + second;
         case ErrorKind::PowerOverflow:
             return "unit power overflow: " + first;
+        case ErrorKind::ArrayExponent:
+            return "cannot raise " + first + " to an array of powers: the units would differ per element; "
+                   "use one number as the exponent, or q.as_number(unit) ** array";
         case ErrorKind::Internal:
             return first;
     }

@@ -18,6 +18,9 @@ enum class ErrorKind {
     NonFinitePower,
     // A result whose unit powers or dimension leave the range of a double. Raised as ValueError.
     PowerOverflow,
+    // A unit raised to an array of powers: the units would differ per element. Raised as
+    // ValueError.
+    ArrayExponent,
     // Not a user-facing kind: a consistency failure of the unit algebra. The binding raises
     // it as an exception deriving directly from BaseException.
     Internal,
@@ -43,6 +46,7 @@ struct Error {
     }
     // `operation` names the operands and the operator ("[m1e300] ** 1e300"), or the units.
     static Error power_overflow(std::string operation) { return {ErrorKind::PowerOverflow, std::move(operation), {}}; }
+    static Error array_exponent(std::string unit_text) { return {ErrorKind::ArrayExponent, std::move(unit_text), {}}; }
     static Error internal(std::string message) { return {ErrorKind::Internal, std::move(message), {}}; }
 
     // The text the user sees.

@@ -59,6 +59,7 @@ PyObject* raise_error(const Error& error) noexcept {
             break;
         case ErrorKind::NonFinitePower:
         case ErrorKind::PowerOverflow:
+        case ErrorKind::ArrayExponent:
             type = PyExc_ValueError;
             break;
         case ErrorKind::Internal:

@@ -28,15 +28,20 @@ class Tolvat:
     """
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
-    """``None``: quantities compare equal across units (1 km == 1000 m), so ``hash(q)`` raises ``TypeError``."""
+    """``None``: quantities compare equal across units (1 km == 1000 m), so ``hash()`` raises ``TypeError``."""
 
     # ---- constructors ------------------------------------------------------------------------
     @classmethod
     def unit(cls, unit_name_or_symbol: str) -> Tolvat:
         """One of the given unit expression, e.g. ``Tolvat.unit("km/hr")``, kept exactly as parsed.
 
-        Raises ``LookupError`` ("Unit ... not found") when nothing in the text names a unit, and
-        ``TypeError`` when the argument is not a ``str``.
+        A unit is a name (``"meter"``), a symbol (``"m"``) or an alias (``"metre"``), with at most
+        one prefix (``"kilometre"``, ``"km"``). Factors are joined with ``.``, one ``/`` starts the
+        denominator, and a power is a trailing digit: ``"N.m2/kg2"``, ``"1/s"``. Pieces that name
+        no unit are dropped with a ``UserWarning`` (``"km/h"`` reads as km: the hour is ``hr``).
+
+        Raises ``LookupError`` ("Unit ... not found") when nothing in the text names a unit, with
+        a note suggesting the nearest spelling, and ``TypeError`` when the argument is not a ``str``.
         """
 
     @classmethod
@@ -182,20 +187,38 @@ class Tolvat:
         """The negation of ``==``; raises ``TypeError`` for another dimension."""
 
     def __lt__(self, other: _UnitOperand, /) -> bool:
-        """``other`` converted into this quantity's units, compared exactly."""
+        """``other`` converted into this quantity's units, compared exactly.
+
+        Raises ``TypeError`` when ``other`` has another dimension.
+        """
 
     def __le__(self, other: _UnitOperand, /) -> bool:
-        """``other`` converted into this quantity's units, compared exactly."""
+        """``other`` converted into this quantity's units, compared exactly.
+
+        Raises ``TypeError`` when ``other`` has another dimension.
+        """
 
     def __gt__(self, other: _UnitOperand, /) -> bool:
-        """``other`` converted into this quantity's units, compared exactly."""
+        """``other`` converted into this quantity's units, compared exactly.
+
+        Raises ``TypeError`` when ``other`` has another dimension.
+        """
 
     def __ge__(self, other: _UnitOperand, /) -> bool:
-        """``other`` converted into this quantity's units, compared exactly."""
+        """``other`` converted into this quantity's units, compared exactly.
+
+        Raises ``TypeError`` when ``other`` has another dimension.
+        """
 
     # ---- text and rounding -------------------------------------------------------------------
     def __str__(self) -> str:
-        """The value and the fully simplified units: ``"25 [m/s]"``. Simplifies the object in place."""
+        """The value and the fully simplified units: ``"25 [m/s]"``.
+
+        The number is the shortest text that reads back as the same float, never with an exponent
+        (``"0.0000001 [s]"``). Printing is a write: the object's own units are first replaced by
+        their cheaply simplified form, so it needs exclusive access (``RuntimeError`` "Already
+        borrowed" while another thread uses the object).
+        """
 
     def __repr__(self) -> str:
         """Same as ``str()``."""
@@ -207,19 +230,32 @@ class Tolvat:
         """
 
     def latex(self) -> str:
-        """The value and the units as LaTeX: ``"9.80665~\\mathrm{\\frac{m}{s^2}}"``."""
+        """The value and the units as LaTeX: ``"9.80665~\\mathrm{\\frac{m}{s^2}}"``.
+
+        The units are the cheaply simplified ones, not the fully simplified units of ``str()``.
+        Like ``str()``, it first simplifies the object's units in place.
+        """
 
     def descriptive(self) -> str:
-        """The value and the units by their long names: ``"9.80665 [meter/second2]"``."""
+        """The value and the units by their long names: ``"9.80665 [meter/second2]"``.
+
+        Like ``str()``, it first simplifies the object's units in place.
+        """
 
     def __round__(self, ndigits: int | None = None) -> Tolvat:
         """The value rounded half away from zero to ``ndigits`` decimals, as a quantity (never an ``int``).
 
+        Rounds in the cheaply simplified units; negative ``ndigits`` round to tens, hundreds and so
+        on. The decimal scaling is binary floating point, so 1.005 (stored just below) rounds to 1.0.
         ``ndigits`` must fit a signed 32-bit integer (``OverflowError`` otherwise).
         """
 
     def round_sfig(self, n_sig_figs: int) -> Tolvat:
-        """The value rounded to ``n_sig_figs`` significant figures, as a quantity."""
+        """The value rounded to ``n_sig_figs`` significant figures, as a quantity.
+
+        Counted on the value in the cheaply simplified units; zero, infinities and NaN stay as they
+        are. ``n_sig_figs`` must be an ``int`` that fits in 32 bits.
+        """
 
     # ---- pickling and copies ----------------------------------------------------------------
     def __reduce__(self) -> tuple[Callable[[bytes], Tolvat], tuple[bytes]]:

@@ -238,11 +238,14 @@ def test_api_page_shows_every_member_of_the_stubs_with_its_docstring(browser):
 
 def test_search_for_kelvin_finds_the_catalogue(browser):
     browser.open(page_url("search.html") + "?q=kelvin")
-    # The results are filled in by script once the index is loaded: wait for the summary.
+    # The results are filled in by script once the index is loaded, and each hit's excerpt once its
+    # page's text is fetched: wait for the closing summary and every excerpt.
     results = browser.evaluate("""new Promise(resolve => {
         const done = () => {
           const summary = document.querySelector("#search-results .search-summary");
           if (!summary || !summary.innerText) return false;
+          const hits = [...document.querySelectorAll("#search-results ul.search li")];
+          if (hits.some(hit => !hit.querySelector(".context"))) return false;
           resolve({summary: summary.innerText,
                    hits: [...document.querySelectorAll("#search-results ul.search li a")].map(a => a.href)});
           return true;
