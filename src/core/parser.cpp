@@ -109,9 +109,9 @@ bool split_unit_power(std::string_view piece, std::string_view& name, double& po
 
 namespace {
 
-// Applies the pieces of one side of the expression. Tells whether a piece that holds a name was
-// dropped (a name that resolves to no unit, or a power text that does not parse; an empty piece,
-// "1" and a bare number hold none), and appends each such piece to `dropped` when it is given.
+// Applies the pieces of one side of the expression. Tells whether a piece was dropped (a name that
+// resolves to no unit, a power text that does not parse, or a bare number other than 1; an empty
+// piece and "1" lose nothing), and appends each such piece to `dropped` when it is given.
 template <bool kDivide>
 bool apply_terms(std::string_view side, UnitCollection& result, std::vector<std::string_view>* dropped) {
     bool dropped_a_name = false;
@@ -128,10 +128,9 @@ bool apply_terms(std::string_view side, UnitCollection& result, std::vector<std:
         std::optional<SingleUnit> unit;
         if (split) unit = search_for_unit_name(name);
         if (!unit) {
-            if (!split || !name.empty()) {
-                dropped_a_name = true;
-                if (dropped != nullptr) dropped->push_back(piece);
-            }
+            // A bare number other than 1 ("s.2", most likely meant as "s2") is dropped like a name.
+            dropped_a_name = true;
+            if (dropped != nullptr) dropped->push_back(piece);
             continue;
         }
         UnitCollection term = UnitCollection::pow(UnitCollection::coerce_unit_to_collection(std::move(*unit)), power);
@@ -144,44 +143,6 @@ bool apply_terms(std::string_view side, UnitCollection& result, std::vector<std:
     return dropped_a_name;
 }
 
-// Programs parse the same few expressions over and over ("m/s", "km"), so each thread keeps the
-// results of recent short texts. Parsing reads only the static tables, so a result stays valid
-// forever; being per thread, the cache needs no lock.
-class ParseCache {
-public:
-    static constexpr std::size_t kMaxKey = 48;
-
-    struct Slot {
-        std::string key;
-        std::optional<UnitCollection> result;
-        bool dropped_a_name = false;  // so that a hit tells it as the parse did
-        bool used = false;
-    };
-
-    // The slot holding `text`, or nullptr.
-    const Slot* find(std::string_view text) const noexcept {
-        const Slot& slot = slots_[index(text)];
-        return slot.used && slot.key == text ? &slot : nullptr;
-    }
-    void store(std::string_view text, const std::optional<UnitCollection>& result, bool dropped_a_name) {
-        Slot& slot = slots_[index(text)];
-        slot.key.assign(text);
-        slot.result = result;
-        slot.dropped_a_name = dropped_a_name;
-        slot.used = true;
-    }
-
-private:
-    static constexpr std::size_t kSlots = 64;
-
-    static std::size_t index(std::string_view text) noexcept {
-        std::uint64_t h = 1469598103934665603ull;
-        for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
-        return static_cast<std::size_t>(h >> 58) & (kSlots - 1);
-    }
-    std::array<Slot, kSlots> slots_;
-};
-
 std::optional<UnitCollection> parse_unit_expression(std::string_view text, bool& dropped_a_name);
 
 }  // namespace
@@ -192,14 +153,14 @@ std::optional<UnitCollection> UnitCollection::from_unit_name(std::string_view te
 }
 
 std::optional<UnitCollection> UnitCollection::from_unit_name(std::string_view text, bool& dropped_a_name) {
-    if (text.size() > ParseCache::kMaxKey || !memos_enabled()) return parse_unit_expression(text, dropped_a_name);
-    thread_local ParseCache cache;
-    if (const ParseCache::Slot* hit = cache.find(text)) {
+    if (text.size() > TextMemo::kMaxKey || !memos_enabled()) return parse_unit_expression(text, dropped_a_name);
+    TextMemo& memo = text_memo();
+    if (const TextMemo::Slot* hit = memo.find(text, TextMemo::Kind::UnitText)) {
         dropped_a_name = hit->dropped_a_name;
         return hit->result;
     }
     std::optional<UnitCollection> result = parse_unit_expression(text, dropped_a_name);
-    cache.store(text, result, dropped_a_name);
+    memo.store(text, TextMemo::Kind::UnitText, result, 1.0, dropped_a_name);
     return result;
 }
 

@@ -151,9 +151,13 @@ private:
 
 StateError problem(std::string message) { return StateError{std::move(message)}; }
 StateError cut_short() { return problem("it ends too early"); }
-StateError unknown_format(unsigned format) {
-    return problem("format " + std::to_string(format) + " is unknown (this version reads format " +
-                   std::to_string(kStateFormat) + ")");
+StateError unknown_format(unsigned format, bool arrays = true) {
+    if (!arrays) {
+        return problem("format " + std::to_string(format) + " is unknown (this version reads format " +
+                       std::to_string(kStateFormat) + ")");
+    }
+    return problem("format " + std::to_string(format) + " is unknown (this version reads formats " +
+                   std::to_string(kStateFormat) + " and " + std::to_string(kArrayStateFormat) + ")");
 }
 
 // Strict UTF-8: shortest forms only, no surrogate halves, nothing beyond U+10FFFF.
@@ -293,10 +297,10 @@ Expected<std::size_t, StateError> state_size(const Quantity& quantity) {
     return size;
 }
 
-void write_state(const Quantity& quantity, unsigned char* out) noexcept {
+void write_state(const Quantity& quantity, unsigned char* out, std::uint8_t format) noexcept {
     const UnitCollection& unit = quantity.unit;
     Writer w{out};
-    w.byte(kStateFormat);
+    w.byte(format);
     w.number(quantity.value);
     w.number(unit.multiplier());
     w.dimension(unit.exponents());
@@ -329,11 +333,15 @@ Expected<std::string, StateError> encode_state(const Quantity& quantity) {
     return out;
 }
 
-Expected<Quantity, StateError> decode_state(std::string_view state) {
+Expected<Quantity, StateError> decode_state(std::string_view state, std::uint8_t expected_format) {
     Reader in(state);
     unsigned format;
     if (!in.byte(format)) return problem("it is empty");
-    if (format != kStateFormat) return unknown_format(format);
+    if (format != expected_format) {
+        if (format == kArrayStateFormat) return problem("format 2 describes a quantity over an array, given without its array");
+        if (format == kStateFormat) return problem("format 1 describes a quantity of one value, given with an array");
+        return unknown_format(format);
+    }
     double value, multiplier;
     BaseExponents exponents;
     std::uint64_t count;
@@ -375,7 +383,7 @@ Expected<LogQuantity, StateError> decode_log_state(std::string_view state) {
     unsigned format, row;
     double value;
     if (!in.byte(format)) return problem("it is empty");
-    if (format != kStateFormat) return unknown_format(format);
+    if (format != kStateFormat) return unknown_format(format, false);
     if (!in.byte(row) || !in.number(value)) return cut_short();
     if (row >= kLogUnitCount) return problem("logarithmic unit row " + std::to_string(row) + " does not exist");
     if (in.left() != 0) return problem(std::to_string(in.left()) + " bytes follow its end");

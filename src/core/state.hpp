@@ -23,6 +23,9 @@
 namespace tolvat {
 
 inline constexpr std::uint8_t kStateFormat = 1;
+// A quantity over an array: the layout of format 1, whose value field is 1.0 and unused; the
+// values travel beside the state (the array pickles itself).
+inline constexpr std::uint8_t kArrayStateFormat = 2;
 // More distinct units than any real quantity has; it keeps a hostile state's cost bounded.
 inline constexpr std::size_t kMaxStateEntries = 4096;
 
@@ -35,12 +38,14 @@ struct StateError {
 // arithmetic has pushed out of step with the units (a dimension off by a rounding, which
 // simplification refuses as well, or a multiplier through an overflow), which reading would refuse.
 Expected<std::size_t, StateError> state_size(const Quantity& quantity);
-// Writes exactly state_size(quantity) bytes to `out`.
-void write_state(const Quantity& quantity, unsigned char* out) noexcept;
+// Writes exactly state_size(quantity) bytes to `out`, starting with `format` (kStateFormat, or
+// kArrayStateFormat for the units of an array quantity).
+void write_state(const Quantity& quantity, unsigned char* out, std::uint8_t format = kStateFormat) noexcept;
 // The same as one string (tests and tools).
 Expected<std::string, StateError> encode_state(const Quantity& quantity);
-// The quantity a state describes. May throw std::bad_alloc.
-Expected<Quantity, StateError> decode_state(std::string_view state);
+// The quantity a state describes. May throw std::bad_alloc. A state of `format` (either format)
+// is read; any other format is refused.
+Expected<Quantity, StateError> decode_state(std::string_view state, std::uint8_t format = kStateFormat);
 
 inline constexpr std::size_t kLogStateSize = 10;
 void write_log_state(const LogQuantity& quantity, unsigned char* out) noexcept;

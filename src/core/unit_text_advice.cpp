@@ -10,6 +10,7 @@
 #include "constants.hpp"
 #include "log_catalogue.hpp"
 #include "single_unit.hpp"
+#include "spellings.hpp"
 #include "unit_collection.hpp"
 #include "unit_text.hpp"
 
@@ -19,18 +20,6 @@ namespace {
 // nearest_unit_spelling; with `case_only`, only the sure respellings: the micro sign, squares and
 // cubes, a prefix matched to its unit, other tools' spellings, and letter case alone.
 std::optional<std::string> nearest_spelling(std::string_view name, bool case_only);
-
-struct Spelling {
-    std::string_view spelling;
-    std::string_view replacement;
-};
-
-// Spellings of other tools and of everyday writing that the tables do not hold.
-constexpr Spelling kForeignSpellings[] = {
-    {"h", "hr"},       {"hrs", "hr"},     {"sec", "s"},       {"secs", "s"},     {"l", "L"},
-    {"litre", "liter"}, {"degC", "°C"},   {"degF", "°F"},     {"degK", "K"},     {"mph", "mi/hr"},
-    {"kph", "km/hr"},  {"kmh", "km/hr"},  {"lbs", "lb"},      {"feet", "ft"},
-};
 
 // Longer texts are not searched for spellings or rewritten: no unit expression is that long, and
 // the searches grow faster than the text.
@@ -457,9 +446,12 @@ std::optional<std::string> nearest_spelling(std::string_view name, bool case_onl
     }
     if (std::optional<std::string> power_form = square_or_cube(name)) return power_form;
     if (std::optional<std::string> prefixed = matched_prefix_form(name)) return prefixed;
-    // Other tools' spellings only as written: "kms" is not "kmh".
-    for (const Spelling& s : kForeignSpellings) {
-        if (s.spelling == name && reads_fully(s.replacement)) return std::string(s.replacement);
+    // Other tools' spellings only as written: "kms" is not "kmh". What one means is the only
+    // suggestion for it: a spelling whose meaning no unit text writes ("%") gets none, rather
+    // than a near name of another dimension.
+    if (const Spelling* s = find_other_spelling(name)) {
+        if (!s->unit_text.empty() && reads_fully(s->unit_text)) return std::string(s->unit_text);
+        return std::nullopt;
     }
     if (has_syntax_marks(name)) return std::nullopt;
     Nearest nearest(name, reads_fully, case_only);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "../core/display.hpp"
+#include "arrays.hpp"
 #include "errors.hpp"
 #include "objects.hpp"
 #include "python_text.hpp"
@@ -50,6 +51,7 @@ PyObject* join(double value, PyObject* format_spec, const TextPieces& unit_text)
 PyObject* tolvat_format(PyObject* self, PyObject* format_spec) noexcept {
     if (!check_spec(format_spec)) return nullptr;
     if (PyUnicode_GET_LENGTH(format_spec) == 0) return PyObject_Str(self);
+    if (as_tolvat(self)->has_array) [[unlikely]] return array_text(self, UnitText::Plain, format_spec);
     double value;
     std::string unit_text;
     try {

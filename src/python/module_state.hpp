@@ -7,6 +7,21 @@
 
 namespace tolvat::py {
 
+// What the array support uses of NumPy: looked up when the first array is met, so that importing
+// tolvat never imports NumPy. Strong references, owned by the module state.
+struct NumpyApi {
+    PyObject* module;       // numpy
+    PyObject* ndarray;      // numpy.ndarray
+    PyObject* generic;      // numpy.generic, the base of NumPy's scalars
+    PyObject* empty_like;   // numpy.empty_like
+    PyObject* asarray;      // numpy.asarray
+    PyObject* power;        // numpy.power (the ufunc: no shortcut for particular exponents)
+    PyObject* fabs;         // numpy.fabs
+    PyObject* bool_type;    // numpy.bool_
+    PyObject* float64;      // numpy.float64
+    PyObject* dtype_names;  // ("dtype",): keyword names of a vectorcall
+};
+
 struct ModuleState {
     PyTypeObject* tolvat_type;
     PyTypeObject* log_tolvat_type;
@@ -15,7 +30,26 @@ struct ModuleState {
     // many quantities names the callable once and refers back to it.
     PyObject* tolvat_restore;
     PyObject* log_tolvat_restore;
+    // Filled by numpy_api() once; `numpy_ready` (read and written through std::atomic_ref) is set
+    // with a release store after the fields are written, and read with an acquire load, so a
+    // thread that sees it set sees the fields. The fields never change afterwards, until the
+    // module is cleared.
+    int numpy_ready;
+    NumpyApi numpy;
+    // _tolvat.arrays, imported on first need (iteration over an array quantity); the same rule
+    // through `support_ready`.
+    int support_ready;
+    PyObject* support;
 };
+
+// The interpreter's NumPy entry points, importing NumPy on the first call; nullptr with the
+// import's exception set when NumPy cannot be imported.
+const NumpyApi* numpy_api(ModuleState* state) noexcept;
+// The module _tolvat.arrays (borrowed); nullptr with an exception set.
+PyObject* support_module(ModuleState* state) noexcept;
+// Drops the references of both (module clear).
+void clear_lazy_imports(ModuleState* state) noexcept;
+int traverse_lazy_imports(ModuleState* state, visitproc visit, void* arg) noexcept;
 
 // The state of a tolvat module object.
 inline ModuleState* module_state(PyObject* module) noexcept {

@@ -31,10 +31,21 @@ struct TolvatObject {
     // simplification that text and rounding start with has nothing to do. Read and written only
     // under exclusive access; it sits in what would otherwise be padding.
     bool units_simple;
+    // Whether the value is an array (`array` below) rather than `quantity.value`. Set while the
+    // object is made and never changed, so it is read without taking access: the kind of a
+    // quantity's value is fixed for its life.
+    bool has_array;
     // Read under shared access (or exclusive); replaced only under exclusive access, by
     // simplify_inplace and by the in-place simple simplification of text and rounding. Written
     // without access only while the object is being made, before any other thread can see it.
+    // With an array value `quantity.value` is unused (1.0) and `quantity.unit` are its units.
     Quantity quantity;
+    // The value array (a strong reference), or nullptr for a float value. Read under shared
+    // access, and only to take a new reference: the access is let go before NumPy or any other
+    // Python code is called with it (arrays.hpp). Replaced only under exclusive access, by
+    // simplify_inplace. The array's contents are not guarded by the access rule, as no NumPy
+    // array's are.
+    PyObject* array;
 };
 
 // The in-place simple simplification of an object held exclusively, done at most once until its

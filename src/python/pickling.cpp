@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "../core/state.hpp"
+#include "arrays.hpp"
 #include "errors.hpp"
 #include "module_state.hpp"
 #include "objects.hpp"
@@ -42,11 +43,38 @@ PyObject* raise_invalid_state(const char* type_name, const StateError& error) no
     return nullptr;
 }
 
+// (type(self)._from_state, (state, array)): the units in a state of the array format, and the
+// array beside it, which pickles itself.
+[[gnu::noinline]] PyObject* array_reduction(PyObject* self_obj) noexcept {
+    try {
+        Quantity units;
+        Ref array;
+        if (!read_tolvat(self_obj, units, array)) return raise_already_mutably_borrowed();
+        Expected<std::size_t, StateError> size = state_size(units);
+        if (!size) {
+            PyErr_Format(PyExc_ValueError, "this Tolvat cannot be pickled: %s", size.error().message.c_str());
+            return nullptr;
+        }
+        PyObject* state = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(*size));
+        if (state == nullptr) return nullptr;
+        write_state(units, reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(state)), kArrayStateFormat);
+        const ModuleState* module = module_state_of(Py_TYPE(self_obj));
+        if (module == nullptr) {
+            Py_DECREF(state);
+            return nullptr;
+        }
+        return Py_BuildValue("(O(NO))", module->tolvat_restore, state, array.get());
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
 }  // namespace
 
 PyObject* tolvat_reduce(PyObject* self_obj, PyObject*) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
     PyObject* state;
+    if (self->has_array) [[unlikely]] return array_reduction(self_obj);
     {
         SharedAccess access(self->access);
         if (!access.ok()) return raise_already_mutably_borrowed();
@@ -68,14 +96,58 @@ PyObject* tolvat_reduce(PyObject* self_obj, PyObject*) noexcept {
 
 namespace {
 
-// What the module's _from_state calls with the state: the quantity, of this module's type.
-PyObject* tolvat_from_state(PyObject* module, PyObject* state) noexcept {
-    const std::optional<std::string_view> bytes = state_argument(state, "Tolvat");
+// What the module's _from_state calls with the state (and, for a quantity over an array, the
+// array): the quantity, of this module's type.
+PyObject* tolvat_from_state(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
+    if (nargs < 1 || nargs > 2) {
+        PyErr_Format(PyExc_TypeError, "_from_state expected 1 or 2 arguments, got %zd", nargs);
+        return nullptr;
+    }
+    const std::optional<std::string_view> bytes = state_argument(args[0], "Tolvat");
     if (!bytes) return nullptr;
+    PyObject* values = nargs == 2 && args[1] != Py_None ? args[1] : nullptr;
     try {
-        Expected<Quantity, StateError> quantity = decode_state(*bytes);
+        Expected<Quantity, StateError> quantity = decode_state(*bytes, values != nullptr ? kArrayStateFormat : kStateFormat);
         if (!quantity) return raise_invalid_state("Tolvat", quantity.error());
-        return new_tolvat(module_state(module)->tolvat_type, std::move(quantity).value());
+        PyTypeObject* type = module_state(module)->tolvat_type;
+        if (values != nullptr) {
+            const NumpyApi* api = numpy_for(type);
+            if (api == nullptr) return nullptr;
+            if (!is_array_like(api, values)) {
+                PyErr_Format(PyExc_TypeError, "Tolvat state: the values must be an array, not %.200s",
+                             Py_TYPE(values)->tp_name);
+                return nullptr;
+            }
+            PyObject* array = normalise_array(api, values);
+            if (array == nullptr) return nullptr;
+            return new_tolvat_array(type, std::move(quantity).value(), array);
+        }
+        return new_tolvat(type, std::move(quantity).value());
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A copy of an array quantity, with a copy of its array: the array's own copy(), or for a deep
+// copy copy.deepcopy(array, memo).
+[[gnu::noinline]] PyObject* array_copy(PyObject* self_obj, PyObject* memo) noexcept {
+    try {
+        Quantity units;
+        Ref array;
+        if (!read_tolvat(self_obj, units, array)) return raise_already_mutably_borrowed();
+        Ref copied;
+        if (memo == nullptr) {
+            copied = Ref(PyObject_CallMethod(array.get(), "copy", nullptr));
+        } else {
+            Ref copy_module(PyImport_ImportModule("copy"));
+            if (copy_module) copied = Ref(PyObject_CallMethod(copy_module.get(), "deepcopy", "OO", array.get(), memo));
+        }
+        if (!copied) return nullptr;
+        return new_tolvat_array(Py_TYPE(self_obj), std::move(units), copied.release());
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -85,6 +157,7 @@ PyObject* tolvat_from_state(PyObject* module, PyObject* state) noexcept {
 
 PyObject* tolvat_copy(PyObject* self_obj, PyObject*) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
+    if (self->has_array) [[unlikely]] return array_copy(self_obj, nullptr);
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
@@ -94,7 +167,10 @@ PyObject* tolvat_copy(PyObject* self_obj, PyObject*) noexcept {
     }
 }
 
-PyObject* tolvat_deepcopy(PyObject* self, PyObject*) noexcept { return tolvat_copy(self, nullptr); }
+PyObject* tolvat_deepcopy(PyObject* self, PyObject* memo) noexcept {
+    if (as_tolvat(self)->has_array) [[unlikely]] return array_copy(self, memo);
+    return tolvat_copy(self, nullptr);
+}
 
 PyObject* log_tolvat_reduce(PyObject* self_obj, PyObject*) noexcept {
     LogTolvatObject* self = as_log_tolvat(self_obj);
@@ -140,8 +216,10 @@ PyObject* log_tolvat_deepcopy(PyObject* self, PyObject*) noexcept { return log_t
 namespace {
 
 // The method rows of the two functions: C data, the same for every interpreter.
-PyMethodDef g_tolvat_restore_def = {"Tolvat._from_state", tolvat_from_state, METH_O,
-                                    "_from_state(state, /)\n--\n\nThe Tolvat a pickled state describes."};
+PyMethodDef g_tolvat_restore_def = {
+    "Tolvat._from_state", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tolvat_from_state)), METH_FASTCALL,
+    "_from_state(state, values=None, /)\n--\n\nThe Tolvat a pickled state describes (with `values`, over that "
+    "array)."};
 PyMethodDef g_log_tolvat_restore_def = {"LogTolvat._from_state", log_tolvat_from_state, METH_O,
                                         "_from_state(state, /)\n--\n\nThe LogTolvat a pickled state describes."};
 

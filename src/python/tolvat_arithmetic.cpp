@@ -6,6 +6,7 @@
 
 #include "../core/quantity_arithmetic.hpp"
 #include "arguments.hpp"
+#include "arrays.hpp"
 #include "coerce.hpp"
 #include "errors.hpp"
 #include "objects.hpp"
@@ -38,31 +39,48 @@ bool modulus_acceptable(PyObject* modulus) noexcept {
     return coerce_to_number(modulus, OnFailure::Discard).has_value();
 }
 
+// The operation on one value, and the same over many values.
+struct Operation {
+    Forward one;
+    ElementOp many;
+};
+
 // One attempt: `self_obj` is the Tolvat the operation runs on, `other_obj` the operand.
 // Returns Py_NotImplemented (new reference) when the attempt does not apply.
-PyObject* attempt(PyObject* self_obj, PyObject* other_obj, PyObject* modulus, Forward op) noexcept {
+PyObject* attempt(PyObject* self_obj, PyObject* other_obj, PyObject* modulus, Operation op) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
     try {
         if (is_tolvat(other_obj)) {
+            if (self->has_array || as_tolvat(other_obj)->has_array) [[unlikely]] {
+                return array_binary(op.many, self_obj, other_obj, modulus);
+            }
             // Another quantity is read in place, under shared access, rather than copied. Either
             // object held by a writer makes the attempt decline, so both are taken at once.
             SharedAccessPair access(self->access, as_tolvat(other_obj)->access);
             if (!access.ok() || !modulus_acceptable(modulus)) Py_RETURN_NOTIMPLEMENTED;
-            return finish(Py_TYPE(self_obj), op(self->quantity, as_tolvat(other_obj)->quantity));
+            return finish(Py_TYPE(self_obj), op.one(self->quantity, as_tolvat(other_obj)->quantity));
         }
-        SharedAccess access(self->access);
-        if (!access.ok()) Py_RETURN_NOTIMPLEMENTED;
-        std::optional<Quantity> other = coerce_to_quantity(other_obj, OnFailure::Discard);
-        if (!other && PyErr_Occurred()) return nullptr;  // the warning about a text, raised
-        if (!other || !modulus_acceptable(modulus)) Py_RETURN_NOTIMPLEMENTED;
-        return finish(Py_TYPE(self_obj), op(self->quantity, *other));
+        if (self->has_array) [[unlikely]] return array_binary(op.many, self_obj, other_obj, modulus);
+        {
+            SharedAccess access(self->access);
+            if (!access.ok()) Py_RETURN_NOTIMPLEMENTED;
+            std::optional<Quantity> other = coerce_to_quantity(other_obj, OnFailure::Discard);
+            if (!other && PyErr_Occurred()) return nullptr;  // the warning about a text, raised
+            if (other) {
+                if (!modulus_acceptable(modulus)) Py_RETURN_NOTIMPLEMENTED;
+                return finish(Py_TYPE(self_obj), op.one(self->quantity, *other));
+            }
+        }
+        // An array operand makes a quantity over the array.
+        if (is_array_like(nullptr, other_obj)) return array_binary(op.many, self_obj, other_obj, modulus);
+        Py_RETURN_NOTIMPLEMENTED;
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
 }
 
-PyObject* binary_slot(PyObject* left, PyObject* right, PyObject* modulus, Forward forward,
-                      Forward reflected) noexcept {
+PyObject* binary_slot(PyObject* left, PyObject* right, PyObject* modulus, Operation forward,
+                      Operation reflected) noexcept {
     if (is_tolvat(left)) {
         PyObject* result = attempt(left, right, modulus, forward);
         // With two quantities a declined forward attempt is final: the reflected one would run a
@@ -75,28 +93,48 @@ PyObject* binary_slot(PyObject* left, PyObject* right, PyObject* modulus, Forwar
     Py_RETURN_NOTIMPLEMENTED;
 }
 
+// __div__ and __rdiv__ with an array: the operator's work, but a declined operand raises as the
+// method's argument.
+[[gnu::noinline]] PyObject* array_division_method(PyObject* self_obj, PyObject* other_obj, Operation op) noexcept {
+    PyObject* result = array_binary(op.many, self_obj, other_obj, nullptr);
+    if (result != Py_NotImplemented) return result;
+    Py_DECREF(result);
+    SharedAccess access(as_tolvat(self_obj)->access);
+    if (!access.ok()) return raise_already_mutably_borrowed();
+    try {
+        if (coerce_argument(other_obj, "other")) return raise_already_mutably_borrowed();  // the operand was held
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+    return nullptr;
+}
+
 // __div__ and __rdiv__: like the operator, but a bad operand raises with the argument note.
 PyObject* division_method(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                          const char* name, Forward op) noexcept {
+                          const char* name, Operation op) noexcept {
     static const char* const names[] = {"other"};
     PyObject* other_obj;
     if (!bind_arguments(name, args, nargs, kwnames, names, 1, 1, &other_obj)) return nullptr;
     TolvatObject* self = as_tolvat(self_obj);
+    if (self->has_array || (is_tolvat(other_obj) && as_tolvat(other_obj)->has_array) || is_array_like(nullptr, other_obj)) {
+        return array_division_method(self_obj, other_obj, op);
+    }
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
         std::optional<Quantity> other = coerce_argument(other_obj, "other");
         if (!other) return nullptr;
-        return finish(Py_TYPE(self_obj), op(self->quantity, *other));
+        return finish(Py_TYPE(self_obj), op.one(self->quantity, *other));
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
 }
 
-using UnaryOp = Expected<Quantity> (*)(const Quantity&);
+using UnaryFn = Expected<Quantity> (*)(const Quantity&);
 
-PyObject* unary(PyObject* self_obj, UnaryOp op) noexcept {
+PyObject* unary(PyObject* self_obj, UnaryFn op, UnaryOp many) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
+    if (self->has_array) [[unlikely]] return array_unary(many, self_obj);
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
@@ -106,8 +144,9 @@ PyObject* unary(PyObject* self_obj, UnaryOp op) noexcept {
     }
 }
 
-PyObject* transcendental(PyObject* self_obj, double (*fn)(double)) noexcept {
+PyObject* transcendental(PyObject* self_obj, double (*fn)(double), Transcendental many) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
+    if (self->has_array) [[unlikely]] return array_transcendental(self_obj, many);
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
@@ -136,23 +175,24 @@ double small_int_as_double(PyObject* number) noexcept {
 }  // namespace
 
 PyObject* tolvat_add(PyObject* left, PyObject* right) noexcept {
-    return binary_slot(left, right, nullptr, op_add, op_add);
+    return binary_slot(left, right, nullptr, {op_add, ElementOp::Add}, {op_add, ElementOp::Add});
 }
 PyObject* tolvat_subtract(PyObject* left, PyObject* right) noexcept {
-    return binary_slot(left, right, nullptr, op_subtract, op_rsubtract);
+    return binary_slot(left, right, nullptr, {op_subtract, ElementOp::Subtract},
+                       {op_rsubtract, ElementOp::ReflectedSubtract});
 }
 PyObject* tolvat_multiply(PyObject* left, PyObject* right) noexcept {
-    return binary_slot(left, right, nullptr, op_multiply, op_multiply);
+    return binary_slot(left, right, nullptr, {op_multiply, ElementOp::Multiply}, {op_multiply, ElementOp::Multiply});
 }
 PyObject* tolvat_true_divide(PyObject* left, PyObject* right) noexcept {
-    return binary_slot(left, right, nullptr, op_divide, op_rdivide);
+    return binary_slot(left, right, nullptr, {op_divide, ElementOp::Divide}, {op_rdivide, ElementOp::ReflectedDivide});
 }
 PyObject* tolvat_power(PyObject* left, PyObject* right, PyObject* modulus) noexcept {
     // A quantity to a plain float or int, the commonest power: the exponent is its own
     // dimensionless value (what converting it would give), so no quantity is built for it. The
     // right operand is no Tolvat, so there is no reflected attempt either.
     const bool plain_exponent = PyFloat_CheckExact(right) || PyLong_CheckExact(right);
-    if (is_tolvat(left) && plain_exponent && (modulus == nullptr || modulus == Py_None)) {
+    if (is_tolvat(left) && plain_exponent && (modulus == nullptr || modulus == Py_None) && !as_tolvat(left)->has_array) {
         const double p = PyFloat_CheckExact(right) ? PyFloat_AS_DOUBLE(right) : small_int_as_double(right);
         if (p == -1.0 && PyErr_Occurred()) {
             PyErr_Clear();  // an int beyond the double range is no operand
@@ -167,13 +207,14 @@ PyObject* tolvat_power(PyObject* left, PyObject* right, PyObject* modulus) noexc
             return PyErr_NoMemory();
         }
     }
-    return binary_slot(left, right, modulus, op_power, op_rpower);
+    return binary_slot(left, right, modulus, {op_power, ElementOp::Power}, {op_rpower, ElementOp::ReflectedPower});
 }
 
-PyObject* tolvat_negative(PyObject* self) noexcept { return unary(self, negate); }
-PyObject* tolvat_positive(PyObject* self) noexcept { return unary(self, tolvat::positive); }
+PyObject* tolvat_negative(PyObject* self) noexcept { return unary(self, negate, UnaryOp::Negate); }
+PyObject* tolvat_positive(PyObject* self) noexcept { return unary(self, tolvat::positive, UnaryOp::Positive); }
 PyObject* tolvat_absolute(PyObject* self_obj) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
+    if (self->has_array) [[unlikely]] return array_unary(UnaryOp::Absolute, self_obj);
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
@@ -184,14 +225,16 @@ PyObject* tolvat_absolute(PyObject* self_obj) noexcept {
 }
 
 PyObject* tolvat_div(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return division_method(self, args, nargs, kwnames, "__div__", op_divide);
+    return division_method(self, args, nargs, kwnames, "__div__", {op_divide, ElementOp::Divide});
 }
 PyObject* tolvat_rdiv(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return division_method(self, args, nargs, kwnames, "__rdiv__", op_rdivide);
+    return division_method(self, args, nargs, kwnames, "__rdiv__", {op_rdivide, ElementOp::ReflectedDivide});
 }
 
-PyObject* tolvat_exp(PyObject* self, PyObject*) noexcept { return transcendental(self, c_exp); }
-PyObject* tolvat_log(PyObject* self, PyObject*) noexcept { return transcendental(self, c_log); }
-PyObject* tolvat_log10(PyObject* self, PyObject*) noexcept { return transcendental(self, c_log10); }
+PyObject* tolvat_exp(PyObject* self, PyObject*) noexcept { return transcendental(self, c_exp, Transcendental::Exp); }
+PyObject* tolvat_log(PyObject* self, PyObject*) noexcept { return transcendental(self, c_log, Transcendental::Log); }
+PyObject* tolvat_log10(PyObject* self, PyObject*) noexcept {
+    return transcendental(self, c_log10, Transcendental::Log10);
+}
 
 }  // namespace tolvat::py

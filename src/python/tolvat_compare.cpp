@@ -3,6 +3,7 @@
 #include <new>
 #include <optional>
 
+#include "arrays.hpp"
 #include "coerce.hpp"
 #include "errors.hpp"
 #include "objects.hpp"
@@ -39,25 +40,27 @@ inline PyObject* compared_in_units(double x, const Quantity& other, const UnitCo
 
 // Every comparison but two quantities that no writer holds: the accesses one after the other, or
 // the other operand coerced into a quantity. Kept apart so that the common case stays small.
-[[gnu::noinline]] PyObject* compared_the_long_way(TolvatObject* object, PyObject* other, int op) noexcept {
+[[gnu::noinline]] PyObject* compared_the_long_way(PyObject* self, PyObject* other, int op) noexcept {
+    TolvatObject* object = as_tolvat(self);
     try {
-        // One after the other, as the rule has it: a writer on self raises, and a writer on the
-        // other operand, seen while self is held, declines.
-        SharedAccess access(object->access);
-        if (!access.ok()) return raise_already_mutably_borrowed();
-        if (is_tolvat(other)) {
-            SharedAccess other_access(as_tolvat(other)->access);
-            if (!other_access.ok()) Py_RETURN_NOTIMPLEMENTED;
-            return compared_in_units(object->quantity.value, as_tolvat(other)->quantity, object->quantity.unit, op);
+        {
+            // One after the other, as the rule has it: a writer on self raises, and a writer on the
+            // other operand, seen while self is held, declines.
+            SharedAccess access(object->access);
+            if (!access.ok()) return raise_already_mutably_borrowed();
+            if (is_tolvat(other)) {
+                SharedAccess other_access(as_tolvat(other)->access);
+                if (!other_access.ok()) Py_RETURN_NOTIMPLEMENTED;
+                return compared_in_units(object->quantity.value, as_tolvat(other)->quantity, object->quantity.unit, op);
+            }
+            std::optional<Quantity> operand = coerce_to_quantity(other, OnFailure::Discard);
+            if (operand) return compared_in_units(object->quantity.value, *operand, object->quantity.unit, op);
+            if (PyErr_Occurred()) return nullptr;  // the warning about a text, raised
         }
         // Anything that does not coerce is left to Python's fallback (== False, != True, ordering
-        // raises its TypeError).
-        std::optional<Quantity> operand = coerce_to_quantity(other, OnFailure::Discard);
-        if (!operand) {
-            if (PyErr_Occurred()) return nullptr;  // the warning about a text, raised
-            Py_RETURN_NOTIMPLEMENTED;
-        }
-        return compared_in_units(object->quantity.value, *operand, object->quantity.unit, op);
+        // raises its TypeError), but an array, which is compared element by element.
+        if (is_array_like(nullptr, other)) return array_compare(self, other, op);
+        Py_RETURN_NOTIMPLEMENTED;
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -67,6 +70,9 @@ inline PyObject* compared_in_units(double x, const Quantity& other, const UnitCo
 
 PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     TolvatObject* object = as_tolvat(self);
+    if (object->has_array || (is_tolvat(other) && as_tolvat(other)->has_array)) [[unlikely]] {
+        return array_compare(self, other, op);
+    }
     // The other operand is the source of the conversion, so its units come first in an error.
     if (is_tolvat(other)) {
         // Another quantity is read in place, under shared access, rather than copied; both reads
@@ -80,7 +86,7 @@ PyObject* tolvat_richcompare(PyObject* self, PyObject* other, int op) noexcept {
             }
         }
     }
-    return compared_the_long_way(object, other, op);
+    return compared_the_long_way(self, other, op);
 }
 
 }  // namespace tolvat::py

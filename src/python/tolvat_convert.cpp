@@ -7,6 +7,7 @@
 #include "../core/quantity_arithmetic.hpp"
 #include "../core/simplify.hpp"
 #include "arguments.hpp"
+#include "arrays.hpp"
 #include "coerce.hpp"
 #include "errors.hpp"
 #include "objects.hpp"
@@ -35,6 +36,70 @@ int bool_argument(PyObject* obj, const char* name) noexcept {
     return -1;
 }
 
+// An array quantity converted into the units `target(units)` gives: a new quantity, or with
+// `plain` the converted values alone.
+template <typename Target>
+PyObject* array_converted(PyObject* self_obj, Target target, bool plain) noexcept {
+    try {
+        Quantity units;
+        Ref array;
+        if (!read_tolvat(self_obj, units, array)) return raise_already_mutably_borrowed();
+        Expected<UnitCollection> into = target(units.unit);
+        if (!into) return raise_error(into.error());
+        if (!plain) return array_as_unit(Py_TYPE(self_obj), units.unit, array.get(), std::move(into).value());
+        const NumpyApi* api = numpy_for(Py_TYPE(self_obj));
+        if (api == nullptr) return nullptr;
+        const Expected<Conversion> conversion = conversion_between(units.unit, *into);
+        if (!conversion) return raise_error(conversion.error());
+        return converted_array(api, array.get(), *conversion);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+// as_unit(other) of an array quantity.
+PyObject* array_as_unit_method(PyObject* self_obj, PyObject* other_obj) noexcept {
+    try {
+        Quantity units;
+        Ref array;
+        if (!read_tolvat(self_obj, units, array)) return raise_already_mutably_borrowed();
+        std::optional<Quantity> other = coerce_argument(other_obj, "other");
+        if (!other) return nullptr;
+        return array_as_unit(Py_TYPE(self_obj), units.unit, array.get(), std::move(other->unit));
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+// as_number(other, scale) of an array quantity: the array itself without `other`, else a new
+// array of the converted values.
+PyObject* array_as_number(PyObject* self_obj, PyObject* other_obj, PyObject* scale_obj) noexcept {
+    try {
+        Quantity units;
+        Ref array;
+        if (!read_tolvat(self_obj, units, array)) return raise_already_mutably_borrowed();
+        std::optional<Quantity> other;
+        if (other_obj != nullptr && other_obj != Py_None) {
+            other = coerce_argument(other_obj, "other");
+            if (!other) return nullptr;
+        }
+        bool scale = false;
+        if (scale_obj != nullptr) {
+            const int truth = bool_argument(scale_obj, "scale");
+            if (truth < 0) return nullptr;
+            scale = truth != 0;
+        }
+        if (!other) return array.release();
+        const NumpyApi* api = numpy_for(Py_TYPE(self_obj));
+        if (api == nullptr) return nullptr;
+        const Expected<Conversion> conversion = conversion_between(units.unit, other->unit);
+        if (!conversion) return raise_error(conversion.error());
+        return converted_array(api, array.get(), *conversion, scale ? other->value : 1.0);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
 }  // namespace
 
 PyObject* tolvat_as_unit(PyObject* self_obj, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -42,6 +107,7 @@ PyObject* tolvat_as_unit(PyObject* self_obj, PyObject* const* args, Py_ssize_t n
     PyObject* other_obj;
     if (!bind_arguments("as_unit", args, nargs, kwnames, names, 1, 1, &other_obj)) return nullptr;
     TolvatObject* self = as_tolvat(self_obj);
+    if (self->has_array) [[unlikely]] return array_as_unit_method(self_obj, other_obj);
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
@@ -62,6 +128,7 @@ PyObject* tolvat_as_number(PyObject* self_obj, PyObject* const* args, Py_ssize_t
     PyObject* given[2];
     if (!bind_arguments("as_number", args, nargs, kwnames, names, 2, 0, given)) return nullptr;
     TolvatObject* self = as_tolvat(self_obj);
+    if (self->has_array) [[unlikely]] return array_as_number(self_obj, given[0], given[1]);
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
@@ -88,6 +155,9 @@ PyObject* tolvat_as_number(PyObject* self_obj, PyObject* const* args, Py_ssize_t
 
 PyObject* tolvat_as_unitless(PyObject* self_obj, PyObject*) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
+    if (self->has_array) [[unlikely]] {
+        return array_converted(self_obj, [](const UnitCollection&) -> Expected<UnitCollection> { return UnitCollection(); }, true);
+    }
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
@@ -101,6 +171,11 @@ PyObject* tolvat_as_unitless(PyObject* self_obj, PyObject*) noexcept {
 
 PyObject* tolvat_as_base_units(PyObject* self_obj, PyObject*) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
+    if (self->has_array) [[unlikely]] {
+        return array_converted(self_obj, [](const UnitCollection& u) -> Expected<UnitCollection> {
+            return UnitCollection::get_base_units(u);
+        }, false);
+    }
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
@@ -112,6 +187,9 @@ PyObject* tolvat_as_base_units(PyObject* self_obj, PyObject*) noexcept {
 
 PyObject* tolvat_simplify(PyObject* self_obj, PyObject*) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
+    if (self->has_array) [[unlikely]] {
+        return array_converted(self_obj, [](const UnitCollection& u) { return simplify(u); }, false);
+    }
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     try {
@@ -125,6 +203,7 @@ PyObject* tolvat_simplify(PyObject* self_obj, PyObject*) noexcept {
 
 PyObject* tolvat_simplify_inplace(PyObject* self_obj, PyObject*) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
+    if (self->has_array) [[unlikely]] return array_simplify_inplace(self_obj);
     ExclusiveAccess access(self->access);
     if (!access.ok()) return raise_already_borrowed();
     try {
@@ -140,8 +219,18 @@ PyObject* tolvat_simplify_inplace(PyObject* self_obj, PyObject*) noexcept {
     }
 }
 
+// float() and int() of an array quantity: no single number to give.
+[[gnu::cold]] PyObject* raise_no_single_number(const char* what) noexcept {
+    PyErr_Format(PyExc_TypeError,
+                 "only a quantity of one value converts to %s; for the values of an array quantity use "
+                 "q.as_number(unit)",
+                 what);
+    return nullptr;
+}
+
 PyObject* tolvat_float(PyObject* self_obj) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
+    if (self->has_array) [[unlikely]] return raise_no_single_number("float");
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     return PyFloat_FromDouble(self->quantity.value);
@@ -149,6 +238,7 @@ PyObject* tolvat_float(PyObject* self_obj) noexcept {
 
 PyObject* tolvat_int(PyObject* self_obj) noexcept {
     TolvatObject* self = as_tolvat(self_obj);
+    if (self->has_array) [[unlikely]] return raise_no_single_number("int");
     SharedAccess access(self->access);
     if (!access.ok()) return raise_already_mutably_borrowed();
     // Truncation toward zero to an exact int of any size; NaN and infinities raise Python's own

@@ -9,6 +9,7 @@
 #include "../core/display.hpp"
 #include "../core/rounding.hpp"
 #include "arguments.hpp"
+#include "arrays.hpp"
 #include "errors.hpp"
 #include "float_round.hpp"
 #include "objects.hpp"
@@ -38,6 +39,7 @@ PyObject* with_simplified(PyObject* self, Body body) noexcept {
 // (and simplifies the object in place on the way); only the Python string is made here.
 PyObject* text_form(PyObject* self, UnitText form) noexcept {
     TolvatObject* object = as_tolvat(self);
+    if (object->has_array) [[unlikely]] return array_text(self, form);
     ExclusiveAccess access(object->access);
     if (!access.ok()) return raise_already_borrowed();
     try {
@@ -84,8 +86,10 @@ PyObject* tolvat_round(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         ndigits = int32_argument(arg, "ndigits");
         if (!ndigits) return nullptr;
         const std::int32_t digits = *ndigits;
+        if (as_tolvat(self)->has_array) [[unlikely]] return array_round(self, digits, false);
         return rounded_copy(self, [digits](double v) { return round_to_decimals(v, digits); });
     }
+    if (as_tolvat(self)->has_array) [[unlikely]] return array_round(self, std::nullopt, false);
     return rounded_copy(self, [](double v) { return DecimalRounding{round_half_away_from_zero(v), false, 0}; });
 }
 
@@ -96,6 +100,7 @@ PyObject* tolvat_round_sfig(PyObject* self, PyObject* const* args, Py_ssize_t na
     const std::optional<std::int32_t> figures = int32_argument(arg, "n_sig_figs");
     if (!figures) return nullptr;
     const std::int32_t n = *figures;
+    if (as_tolvat(self)->has_array) [[unlikely]] return array_round(self, n, true);
     return rounded_copy(self, [n](double v) { return round_to_significant_figures(v, n); });
 }
 

@@ -4,7 +4,8 @@ Two classes: ``Tolvat``, a float value in a product of units (``9.81 [m/s2]``), 
 ``LogTolvat``, an amount in a logarithmic ratio unit (bel, decibel, neper, semitone).
 """
 
-from collections.abc import Callable
+from collections.abc import Callable, Mapping
+from types import MappingProxyType
 from typing import ClassVar, TypeAlias, final, overload
 
 _Number: TypeAlias = int | float
@@ -63,6 +64,38 @@ class Tolvat:
         the conversion of ``definition`` raises: ``LookupError`` for a text naming no unit,
         ``TypeError`` for an object of no operand kind.
         """
+
+    @classmethod
+    def parse(cls, text: str, /, *, units: Mapping[str, _UnitOperand] | None = None) -> Tolvat:
+        """The quantity a whole text stands for, read strictly, e.g. ``Tolvat.parse("9.81 m/s^2")``.
+
+        Reads numbers (``1e3``, ``6.02×10^23``, ``1_000``), products (``kg m``, ``N·m``, ``W/m2.K``),
+        any number of ``/``, ``per``, powers (``m^2``, ``m**2``, ``m2``, ``m²``, ``s^-1``,
+        ``m^(1/2)``, ``square``, ``squared``), parentheses, sums (``5 ft 2 in``), plurals, other
+        tools' spellings (``h``, ``degC``, ``mph``, ``%``) and the printed form ``9.81 [m/s2]``.
+        ``units`` maps extra names to quantities. Raises ``LookupError`` naming a piece that is
+        neither a number nor a unit, ``ValueError`` for a malformed text, ``TypeError`` for a sum of
+        incompatible terms.
+        """
+
+    # ---- inspection --------------------------------------------------------------------------
+    @property
+    def value(self) -> float:
+        """The number of the units, as stored (``float(q)``)."""
+
+    @property
+    def units(self) -> Tolvat:
+        """The units, as a quantity of value 1 (``1 [km/hr]``)."""
+
+    @property
+    def dimension(self) -> MappingProxyType[str, int | float]:
+        """The base dimension, a read-only mapping from base-unit symbol to power (``{'m': 1, 's': -1}``).
+
+        Whole powers are ``int``; powers of zero are left out.
+        """
+
+    def is_compatible(self, other: _UnitOperand) -> bool:
+        """Whether ``other`` (a quantity, unit text or number) has the same dimension as this one."""
 
     # ---- conversion --------------------------------------------------------------------------
     def as_unit(self, other: _UnitOperand) -> Tolvat:

@@ -35,7 +35,7 @@ TEST(DroppedPieces, TheParserTellsWhetherAPieceHoldingANameWasDroppedAlsoOnACach
     };
     const Case cases[] = {
         {"m/s", true, false},      {"1/s", true, false},     {"/s", true, false},   {"m..s", true, false},
-        {"N.m2/s.2", true, false}, {"  m  ", true, false},  {"m.s0", true, false}, {"degree Celsius/s", true, false},
+        {"N.m2/s.2", true, true},  {"  m  ", true, false},  {"m.s0", true, false}, {"degree Celsius/s", true, false},
         {"km/h", true, true},      {"m.foo", true, true},    {"m2s.m", true, true}, {"kg/m^3", true, true},
         {"m/s²", true, true},      {"m/m", false, false},    {"m/s/s", false, false}, {"foo", false, true},
     };
@@ -56,7 +56,7 @@ TEST(DroppedPieces, TheParserTellsWhetherAPieceHoldingANameWasDroppedAlsoOnACach
 TEST(DroppedPieces, EverySideIsListedEvenOfATextWithTwoSlashes) {
     std::vector<std::string_view> pieces;
     dropped_unit_pieces(" km/h.2.foo/sec ", pieces);
-    EXPECT_EQ(pieces, (std::vector<std::string_view>{"h", "foo", "sec"}));
+    EXPECT_EQ(pieces, (std::vector<std::string_view>{"h", "2", "foo", "sec"}));
     pieces.clear();
     dropped_unit_pieces("degree Celsius", pieces);  // the whole text is a name
     EXPECT_TRUE(pieces.empty());

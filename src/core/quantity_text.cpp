@@ -1,0 +1,910 @@
+#include "quantity_text.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <utility>
+
+#include "catalogue.hpp"
+#include "memo.hpp"
+#include "quantity_arithmetic.hpp"
+#include "single_unit.hpp"
+#include "small_vector.hpp"
+#include "spellings.hpp"
+#include "unit_text.hpp"
+
+namespace tolvat {
+namespace {
+
+// The most words of one name ("unified atomic mass unit", "pounds per square inch").
+constexpr std::size_t kMostWords = 4;
+
+bool is_space(char32_t c) noexcept {
+    return c == U' ' || (c >= U'\t' && c <= U'\r') || c == U'\u00A0' || (c >= U'\u2000' && c <= U'\u200A') ||
+           c == U'\u202F' || c == U'\u205F' || c == U'\u3000';
+}
+bool is_digit(char32_t c) noexcept { return c >= U'0' && c <= U'9'; }
+// The digit a superscript stands for, or -1.
+int superscript_digit(char32_t c) noexcept {
+    switch (c) {
+        case U'\u2070': return 0;
+        case U'\u00B9': return 1;
+        case U'\u00B2': return 2;
+        case U'\u00B3': return 3;
+        default: break;
+    }
+    return c >= U'\u2074' && c <= U'\u2079' ? static_cast<int>(c - U'\u2074') + 4 : -1;
+}
+bool is_superscript_sign(char32_t c) noexcept { return c == U'\u207A' || c == U'\u207B'; }
+bool is_minus(char32_t c) noexcept { return c == U'-' || c == U'\u2212'; }
+bool is_sign(char32_t c) noexcept { return c == U'+' || is_minus(c); }
+bool is_tight_operator(char32_t c) noexcept { return c == U'.' || c == U'\u00B7' || c == U'\u22C5'; }
+bool is_grammar(char32_t c) noexcept {
+    switch (c) {
+        case U'/': case U'*': case U'.': case U'^': case U'(': case U')': case U'[': case U']': case U'+':
+        case U'-': case U'\u00D7': case U'\u00B7': case U'\u22C5': case U'\u2212':
+            return true;
+        default:
+            return false;
+    }
+}
+// What `at` reads past the end of the text: no character at all.
+constexpr char32_t kEnd = 0x110000;
+
+bool is_name_char(char32_t c) noexcept {
+    return c >= 0x20 && c != 0x7F && c != kEnd && !is_space(c) && !is_digit(c) && !is_grammar(c) && superscript_digit(c) < 0 && !is_superscript_sign(c);
+}
+
+// Case-insensitive comparison with a lower-case ASCII word.
+bool equals_folded(std::string_view text, std::string_view lower) noexcept {
+    if (text.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != lower[i]) return false;
+    }
+    return true;
+}
+
+std::size_t code_points_before(std::string_view text, std::size_t byte) noexcept {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < byte && i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++n;
+    }
+    return n;
+}
+
+void raise_to(Quantity& q, double p) {
+    if (p == 1.0) return;
+    q.unit = p == 0.0 ? UnitCollection() : UnitCollection::pow(q.unit, p);
+    if (q.value != 1.0) q.value = std::pow(q.value, p);
+}
+void multiply_into(std::optional<Quantity>& acc, Quantity&& q) {
+    if (!acc) {
+        acc = std::move(q);
+        return;
+    }
+    acc->unit = std::move(acc->unit) * q.unit;
+    acc->value *= q.value;
+}
+void divide_into(std::optional<Quantity>& acc, Quantity&& q) {
+    if (!acc) acc = Quantity{};
+    acc->unit = std::move(acc->unit) / q.unit;
+    acc->value /= q.value;
+}
+
+// The longest text a name can have: table names, symbols and aliases with the longest prefix
+// name, and a plural ending; longer spans are never looked up.
+std::size_t longest_table_name() noexcept {
+    static const std::size_t longest = [] {
+        std::size_t n = 0;
+        for (const UnitDef& row : unit_table()) n = std::max({n, row.name.size(), row.symbol.size()});
+        for (const UnitAlias& alias : unit_alias_table()) n = std::max(n, alias.alias.size());
+        for (const Spelling& s : other_spellings()) n = std::max(n, s.spelling.size());
+        std::size_t prefix = 0;
+        for (const PrefixDef& p : prefix_table()) prefix = std::max({prefix, p.name.size(), p.symbol.size()});
+        return n + prefix + 3;
+    }();
+    return longest;
+}
+
+// A unit name that the tables hold by name (not by symbol), possibly after a prefix name.
+bool names_a_unit(std::string_view text) noexcept {
+    if (query_unit_names_internal(text, true) != nullptr) return true;
+    for (const PrefixDef& prefix : prefix_table()) {
+        if (text.size() > prefix.name.size() && text.substr(0, prefix.name.size()) == prefix.name &&
+            query_unit_names_internal(text.substr(prefix.name.size()), true) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The singular of one English word, if it looks plural: "feet", "inches", "centuries", "meters".
+void singulars(std::string_view word, std::string (&out)[3], std::size_t& count) {
+    count = 0;
+    if (word == "feet") {
+        out[count++] = "foot";
+        return;
+    }
+    if (word.size() < 3 || word.back() != 's') return;
+    if (word.size() > 3 && word.substr(word.size() - 3) == "ies") {
+        out[count++] = std::string(word.substr(0, word.size() - 3)) + "y";
+    }
+    if (word.substr(word.size() - 2) == "es") out[count++] = std::string(word.substr(0, word.size() - 2));
+    out[count++] = std::string(word.substr(0, word.size() - 1));
+}
+
+class Reader {
+public:
+    Reader(std::string_view text, std::span<const TextName> names) : text_(text), names_(names) {}
+
+    Expected<Quantity, QuantityTextError> run();
+
+private:
+    struct Frame {
+        std::size_t open = std::string_view::npos;  // byte offset of the bracket; npos: the text
+        char32_t close = 0;                          // ')' or ']'; 0 for the whole text
+        std::optional<Quantity> sum;                 // the terms read so far
+        bool negative = false;                       // the sign of the term being read
+        std::optional<Quantity> per;                 // the term up to its last 'per'
+        bool per_pending = false;
+        std::optional<Quantity> loose;               // the operands joined by '/', '*', '×'
+        char32_t loose_op = 0;                       // waiting for its right operand
+        std::optional<Quantity> tight;               // the product being read
+        double pending_power = 1.0;                  // 'square' or 'cubic' before an atom
+        bool has_unit = false;                       // the term holds a unit or a group
+        bool empty = true;                           // nothing read in this frame yet
+    };
+
+    enum class AtomKind { Number, Name, Group };
+    enum class Word { None, Unit, Per, Square, Cubic, Squared, Cubed, Number };
+
+    // The code point at byte i (kEnd at the end) and its length.
+    char32_t at(std::size_t i, std::size_t* len = nullptr) const noexcept {
+        if (i >= text_.size()) {
+            if (len) *len = 0;
+            return kEnd;
+        }
+        char32_t c;
+        const std::size_t n = decode_utf8(text_, i, c);
+        if (len) *len = n;
+        return c;
+    }
+    std::size_t next(std::size_t i) const noexcept {
+        std::size_t n;
+        at(i, &n);
+        return i + n;
+    }
+    std::size_t skip_spaces(std::size_t i) const noexcept {
+        while (i < text_.size() && is_space(at(i))) i = next(i);
+        return i;
+    }
+    std::size_t segment_end(std::size_t i) const noexcept {
+        while (i < text_.size() && is_name_char(at(i))) i = next(i);
+        return i;
+    }
+
+    bool fail(QuantityTextError::Kind kind, std::string message, std::size_t begin, std::size_t end) {
+        QuantityTextError e;
+        e.kind = kind;
+        e.position = code_points_before(text_, begin);
+        e.width = std::max<std::size_t>(1, code_points_before(text_, end) - e.position);
+        e.piece.assign(text_.substr(begin, end - begin));
+        e.message = std::move(message);
+        if (kind != QuantityTextError::Kind::Arithmetic) e.message += " at position " + std::to_string(e.position);
+        error_ = std::move(e);
+        return false;
+    }
+    bool unknown(std::size_t begin, std::size_t end) {
+        std::string message = "'" + std::string(text_.substr(begin, end - begin)) + "' is not a number or unit";
+        return fail(QuantityTextError::Kind::UnknownPiece, std::move(message), begin, end);
+    }
+    bool malformed(std::string message, std::size_t begin, std::size_t end) {
+        return fail(QuantityTextError::Kind::Malformed, std::move(message), begin, end);
+    }
+    bool arithmetic(Error error) {
+        QuantityTextError e;
+        e.kind = QuantityTextError::Kind::Arithmetic;
+        e.message = error.message();
+        e.error = std::move(error);
+        error_ = std::move(e);
+        return false;
+    }
+    // The piece at i, for a message: one code point, or the name segment there.
+    bool unexpected(std::size_t i) {
+        const std::size_t end = is_name_char(at(i)) ? segment_end(i) : next(i);
+        if (is_name_char(at(i))) return unknown(i, end);
+        return malformed("unexpected '" + std::string(text_.substr(i, end - i)) + "'", i, end);
+    }
+
+    std::optional<double> read_number(std::size_t& i);
+    std::optional<double> read_decimal(std::size_t& i) const;
+    bool read_exponent(std::size_t op, std::size_t& i, double& power);
+    bool read_postfix(std::size_t& i, Quantity& atom, AtomKind kind);
+    Word read_word(std::size_t i, std::size_t& end, Quantity& unit);
+    std::optional<Quantity> lookup(std::string_view span) const;
+    // The error recorded by the failing step whose result is passed.
+    Expected<Quantity, QuantityTextError> failed(bool) { return std::move(error_); }
+
+    void fold_atom(Frame& f, Quantity&& atom) {
+        raise_to(atom, f.pending_power);
+        f.pending_power = 1.0;
+        f.empty = false;
+        multiply_into(f.tight, std::move(atom));
+    }
+    static void end_operand(Frame& f) {
+        if (!f.tight) return;
+        if (f.loose_op == U'/') {
+            divide_into(f.loose, std::move(*f.tight));
+        } else {
+            multiply_into(f.loose, std::move(*f.tight));
+        }
+        f.tight.reset();
+        f.loose_op = 0;
+    }
+    static void end_per(Frame& f) {
+        end_operand(f);
+        if (!f.loose) return;
+        if (f.per_pending) {
+            divide_into(f.per, std::move(*f.loose));
+        } else {
+            multiply_into(f.per, std::move(*f.loose));
+        }
+        f.loose.reset();
+        f.per_pending = false;
+    }
+    bool end_term(Frame& f) {
+        end_per(f);
+        if (!f.per) return true;
+        Quantity term = std::move(*f.per);
+        f.per.reset();
+        if (f.negative) term.value = -term.value;
+        f.negative = false;
+        f.has_unit = false;
+        if (!f.sum) {
+            f.sum = std::move(term);
+            return true;
+        }
+        Expected<Quantity> total = add(*f.sum, term);
+        if (!total) return arithmetic(std::move(total).error());
+        f.sum = std::move(total).value();
+        return true;
+    }
+
+    std::string_view text_;
+    std::span<const TextName> names_;
+    QuantityTextError error_;
+};
+
+std::optional<Quantity> Reader::lookup(std::string_view span) const {
+    for (const TextName& name : names_) {
+        if (name.name == span) return name.quantity;
+    }
+    if (std::optional<SingleUnit> unit = search_for_unit_name(span)) {
+        return Quantity{UnitCollection::coerce_unit_to_collection(std::move(*unit)), 1.0};
+    }
+    if (const Spelling* row = find_other_spelling(span)) return Quantity{spelling_units(*row), row->number};
+    // The micro sign, or the Greek letter mu, for the prefix symbol "u".
+    for (std::string_view micro : {std::string_view("\u00B5"), std::string_view("\u03BC")}) {
+        if (span.size() > micro.size() && span.substr(0, micro.size()) == micro) {
+            std::string written = "u" + std::string(span.substr(micro.size()));
+            if (std::optional<SingleUnit> unit = search_for_unit_name(written)) {
+                return Quantity{UnitCollection::coerce_unit_to_collection(std::move(*unit)), 1.0};
+            }
+        }
+    }
+    // A prefix whose name and symbol are the same text ("myria") takes only the name route in
+    // the search, so its printed symbol form ("myriaA") is read here.
+    for (const PrefixDef& prefix : prefix_table()) {
+        if (prefix.name != prefix.symbol || span.size() <= prefix.symbol.size() ||
+            span.substr(0, prefix.symbol.size()) != prefix.symbol) {
+            continue;
+        }
+        const UnitDef* row = query_unit_symbols_internal(span.substr(prefix.symbol.size()));
+        if (row != nullptr && row->offset == 0.0) {
+            return Quantity{UnitCollection::coerce_unit_to_collection(SingleUnit::create_from_unit_def_static(*row, &prefix)),
+                            1.0};
+        }
+    }
+    // Plurals of names: the last word ("meters", "fluid ounces") or the first ("degrees
+    // Celsius", "inches of mercury").
+    const std::size_t first_space = span.find(' ');
+    const std::size_t last_space = span.rfind(' ');
+    for (int which = 0; which < (first_space == std::string_view::npos ? 1 : 2); ++which) {
+        const std::size_t begin = which == 0 ? (last_space == std::string_view::npos ? 0 : last_space + 1) : 0;
+        const std::size_t end = which == 0 ? span.size() : first_space;
+        std::string forms[3];
+        std::size_t count;
+        singulars(span.substr(begin, end - begin), forms, count);
+        for (std::size_t k = 0; k < count; ++k) {
+            std::string written = std::string(span.substr(0, begin)) + forms[k] + std::string(span.substr(end));
+            if (!names_a_unit(written)) continue;
+            if (std::optional<SingleUnit> unit = search_for_unit_name(written)) {
+                return Quantity{UnitCollection::coerce_unit_to_collection(std::move(*unit)), 1.0};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// A name, longest first over up to four words, or a keyword, or a word that is a number (inf,
+// nan). `end` is set past what was read.
+Reader::Word Reader::read_word(std::size_t i, std::size_t& end, Quantity& unit) {
+    // The words: name segments joined by one space or one hyphen; after a space, also a word in
+    // parentheses ("fl oz (imp)").
+    std::size_t ends[kMostWords];
+    std::size_t n = 0;
+    ends[n++] = segment_end(i);
+    while (n < kMostWords) {
+        const std::size_t j = ends[n - 1];
+        const char32_t c = at(j);
+        if (c != U' ' && c != U'-') break;
+        const std::size_t k = j + 1;
+        const char32_t d = at(k);
+        if (is_name_char(d)) {
+            ends[n++] = segment_end(k);
+        } else if (c == U' ' && d == U'(') {
+            const std::size_t close = segment_end(k + 1);
+            if (close == k + 1 || at(close) != U')') break;
+            ends[n++] = close + 1;
+        } else {
+            break;
+        }
+    }
+    const std::size_t longest = longest_table_name();
+    for (std::size_t count = n; count > 1; --count) {
+        const std::string_view span = text_.substr(i, ends[count - 1] - i);
+        bool extra = false;
+        for (const TextName& name : names_) extra = extra || name.name == span;
+        if (span.size() > longest && !extra) continue;
+        if (std::optional<Quantity> q = lookup(span)) {
+            unit = std::move(*q);
+            end = ends[count - 1];
+            return Word::Unit;
+        }
+    }
+    end = ends[0];
+    const std::string_view word = text_.substr(i, end - i);
+    if (word == "per") return Word::Per;
+    if (word == "square" || word == "sq") return Word::Square;
+    if (word == "cubic" || word == "cu") return Word::Cubic;
+    if (word == "squared") return Word::Squared;
+    if (word == "cubed") return Word::Cubed;
+    bool extra = false;
+    for (const TextName& name : names_) extra = extra || name.name == word;
+    if (word.size() <= longest || extra) {
+        if (std::optional<Quantity> q = lookup(word)) {
+            unit = std::move(*q);
+            return Word::Unit;
+        }
+    }
+    if (equals_folded(word, "inf") || equals_folded(word, "infinity") || equals_folded(word, "nan")) {
+        return Word::Number;
+    }
+    return Word::None;
+}
+
+// digits ['.' digits] or '.' digits, without grouping: the number of a power.
+std::optional<double> Reader::read_decimal(std::size_t& i) const {
+    std::size_t j = i;
+    while (j < text_.size() && is_digit(static_cast<unsigned char>(text_[j]))) ++j;
+    if (j < text_.size() && text_[j] == '.' && j + 1 < text_.size() && is_digit(static_cast<unsigned char>(text_[j + 1]))) {
+        ++j;
+        while (j < text_.size() && is_digit(static_cast<unsigned char>(text_[j]))) ++j;
+    }
+    if (j == i) return std::nullopt;
+    double value = 0.0;
+    const auto [ptr, ec] = std::from_chars(text_.data() + i, text_.data() + j, value);
+    if (ptr != text_.data() + j) return std::nullopt;
+    if (ec == std::errc::result_out_of_range) value = std::numeric_limits<double>::infinity();
+    i = j;
+    return value;
+}
+
+// A number at i: Python's float syntax with '_' between digits, an exponent written 'e', or
+// '×10^' and its kin. Moves i past it; nothing (i unchanged) when there is no number at i.
+std::optional<double> Reader::read_number(std::size_t& i) {
+    std::string digits;
+    std::size_t j = i;
+    auto read_digits = [&](std::string& out) {
+        // One or more digits, single underscores between them.
+        const std::size_t start = j;
+        while (j < text_.size()) {
+            const char c = text_[j];
+            if (c >= '0' && c <= '9') {
+                out.push_back(c);
+                ++j;
+            } else if (c == '_' && j > start && j + 1 < text_.size() && text_[j + 1] >= '0' && text_[j + 1] <= '9' &&
+                       text_[j - 1] >= '0' && text_[j - 1] <= '9') {
+                ++j;
+            } else {
+                break;
+            }
+        }
+        return j > start;
+    };
+    const bool whole = read_digits(digits);
+    if (j < text_.size() && text_[j] == '.') {
+        const char32_t after = at(j + 1);
+        if (is_digit(after)) {
+            digits.push_back('.');
+            ++j;
+            read_digits(digits);
+        } else if (whole && (after == kEnd || is_space(after) || after == U')' || after == U']' || after == U'/')) {
+            ++j;  // "5." is 5
+        }
+    } else if (!whole) {
+        return std::nullopt;
+    }
+    if (digits.empty() || digits == ".") return std::nullopt;
+    // The exponent: e-notation, or a product with ten to a power.
+    std::string exponent;
+    if (j < text_.size() && (text_[j] == 'e' || text_[j] == 'E')) {
+        std::size_t k = j + 1;
+        std::size_t len;
+        const char32_t s = at(k, &len);
+        std::string sign;
+        if (is_sign(s)) {
+            if (is_minus(s)) sign = "-";
+            k += len;
+        }
+        const std::size_t save = j;
+        j = k;
+        std::string e;
+        if (read_digits(e)) {
+            exponent = sign + e;
+        } else {
+            j = save;
+        }
+    } else {
+        std::size_t k = skip_spaces(j);
+        std::size_t len;
+        const char32_t times = at(k, &len);
+        const bool star = times == U'*' && at(k + 1) != U'*';
+        if (times == U'\u00D7' || times == U'\u00B7' || times == U'\u22C5' || star) {
+            k = skip_spaces(k + len);
+            if (text_.substr(k, 2) == "10") {
+                k += 2;
+                std::string e;
+                const char32_t c = at(k, &len);
+                if (c == U'^' || (c == U'*' && at(k + 1) == U'*')) {
+                    k = skip_spaces(k + (c == U'^' ? 1 : 2));
+                    const char32_t s = at(k, &len);
+                    if (is_sign(s)) {
+                        if (is_minus(s)) e = "-";
+                        k += len;
+                    }
+                    const std::size_t save = j;
+                    j = k;
+                    std::string d;
+                    if (read_digits(d)) {
+                        exponent = e + d;
+                    } else {
+                        j = save;
+                    }
+                } else if (superscript_digit(c) >= 0 || is_superscript_sign(c)) {
+                    if (is_superscript_sign(c)) {
+                        if (c == U'\u207B') e = "-";
+                        k += len;
+                    }
+                    std::string d;
+                    for (int digit; (digit = superscript_digit(at(k, &len))) >= 0; k += len) {
+                        d.push_back(static_cast<char>('0' + digit));
+                    }
+                    if (!d.empty()) {
+                        exponent = e + d;
+                        j = k;
+                    }
+                }
+            }
+        }
+    }
+    if (!exponent.empty()) digits += "e" + exponent;
+    double value = 0.0;
+    const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    (void)ptr;
+    if (ec == std::errc::result_out_of_range) {
+        // Too large or too small for a double: infinity or zero, as Python's float() gives.
+        const std::size_t first = digits.find_first_of("123456789");
+        const std::size_t point = std::min(digits.find('.'), digits.find('e'));
+        long long magnitude = first == std::string::npos ? 0
+                                                         : (first < point ? static_cast<long long>(point - first)
+                                                                          : -static_cast<long long>(first - point));
+        const std::size_t e = digits.find('e');
+        if (e != std::string::npos) {
+            const std::string_view exp_text(digits.data() + e + 1, digits.size() - e - 1);
+            const bool negative = !exp_text.empty() && exp_text[0] == '-';
+            // Its length alone says enough when it is long.
+            long long x = 0;
+            for (char c : exp_text) {
+                if (c >= '0' && c <= '9' && x < 100000000) x = x * 10 + (c - '0');
+            }
+            magnitude += negative ? -x : x;
+        }
+        value = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    }
+    i = j;
+    return value;
+}
+
+// The power after '^' or '**' at i: [sign] decimal, or '(' [sign] decimal ['/' [sign] decimal] ')'.
+bool Reader::read_exponent(std::size_t op, std::size_t& i, double& power) {
+    std::size_t j = skip_spaces(i);
+    auto signed_decimal = [&](std::size_t& k, double& out) {
+        k = skip_spaces(k);
+        std::size_t len;
+        const char32_t s = at(k, &len);
+        double sign = 1.0;
+        if (is_sign(s)) {
+            if (is_minus(s)) sign = -1.0;
+            k = skip_spaces(k + len);
+        }
+        std::optional<double> d = read_decimal(k);
+        if (!d) return false;
+        out = sign * *d;
+        return true;
+    };
+    auto missing = [&](std::size_t k) {
+        if (is_name_char(at(k))) return unknown(k, segment_end(k));
+        const std::size_t op_end = text_[op] == '^' ? op + 1 : op + 2;
+        return malformed("'" + std::string(text_.substr(op, op_end - op)) + "' needs a power", op, op_end);
+    };
+    if (at(j) == U'(') {
+        std::size_t k = j + 1;
+        double numerator;
+        if (!signed_decimal(k, numerator)) return missing(skip_spaces(k));
+        k = skip_spaces(k);
+        double denominator = 1.0;
+        if (at(k) == U'/') {
+            ++k;
+            if (!signed_decimal(k, denominator)) return missing(skip_spaces(k));
+            k = skip_spaces(k);
+        }
+        if (at(k) != U')') return malformed("unbalanced '('", j, j + 1);
+        power = numerator / denominator;
+        i = k + 1;
+        return true;
+    }
+    std::size_t k = j;
+    if (!signed_decimal(k, power)) return missing(skip_spaces(k));
+    i = k;
+    return true;
+}
+
+// The powers after an atom that ends at i: '^' or '**' (spaces allowed around them),
+// superscripts, trailing digits straight after a name or a group ("m2", "s-1", "(m/s)2"), and
+// the words 'squared' and 'cubed'.
+bool Reader::read_postfix(std::size_t& i, Quantity& atom, AtomKind kind) {
+    bool trailing_allowed = kind != AtomKind::Number;
+    while (true) {
+        std::size_t len;
+        const char32_t c = at(i, &len);
+        if (trailing_allowed) {
+            trailing_allowed = false;
+            std::size_t k = i;
+            double sign = 1.0;
+            if (is_minus(c) && is_digit(at(k + len))) {
+                sign = -1.0;
+                k += len;
+            }
+            if (is_digit(at(k))) {
+                std::optional<double> d = read_decimal(k);
+                if (!d) return unexpected(k);
+                raise_to(atom, sign * *d);
+                i = k;
+                continue;
+            }
+        }
+        if (superscript_digit(c) >= 0 || is_superscript_sign(c)) {
+            std::size_t k = i;
+            double sign = 1.0;
+            if (is_superscript_sign(c)) {
+                if (c == U'\u207B') sign = -1.0;
+                k += len;
+            }
+            double p = 0.0;
+            bool any = false;
+            for (int digit; (digit = superscript_digit(at(k, &len))) >= 0; k += len) {
+                p = p * 10.0 + digit;
+                any = true;
+            }
+            if (!any) return malformed("a superscript sign needs digits", i, k);
+            raise_to(atom, sign * p);
+            i = k;
+            continue;
+        }
+        const std::size_t j = skip_spaces(i);
+        const char32_t d = at(j);
+        if (d == U'^' || (d == U'*' && at(j + 1) == U'*')) {
+            std::size_t k = j + (d == U'^' ? 1 : 2);
+            double p;
+            if (!read_exponent(j, k, p)) return false;
+            if (!std::isfinite(p)) return malformed("the power is out of range", j, k);
+            raise_to(atom, p);
+            i = k;
+            continue;
+        }
+        if (j > i && is_name_char(d)) {
+            const std::size_t end = segment_end(j);
+            const std::string_view word = text_.substr(j, end - j);
+            if (word == "squared" || word == "cubed") {
+                raise_to(atom, word == "squared" ? 2.0 : 3.0);
+                i = end;
+                continue;
+            }
+        }
+        return true;
+    }
+}
+
+Expected<Quantity, QuantityTextError> Reader::run() {
+    SmallVector<Frame, 4> frames;
+    frames.emplace_back();
+    bool want_operand = true;  // otherwise an atom was just read
+    bool term_start = true;    // a sign may come
+    bool required = false;     // an operator waits for its operand
+    bool after_dot = false;    // a number may not come
+    std::size_t last_op = 0, last_op_end = 0;
+    std::size_t i = 0;
+
+    auto set_op = [&](std::size_t begin, std::size_t end) {
+        last_op = begin;
+        last_op_end = end;
+        required = true;
+    };
+    // Ends the innermost frame at i (its closing bracket, or the end of the text) and returns
+    // what it stands for.
+    auto close_frame = [&](Quantity& out) -> bool {
+        Frame& f = frames[frames.size() - 1];
+        if (!end_term(f)) return false;
+        if (!f.sum) {
+            if (f.close == U')') return malformed("empty parentheses", f.open, i + 1);
+            if (f.close == 0) return malformed("empty quantity text", 0, text_.size());
+            out = Quantity{};  // "[]": dimensionless
+        } else {
+            out = std::move(*f.sum);
+        }
+        return true;
+    };
+
+    while (true) {
+        if (want_operand) {
+            i = skip_spaces(i);
+            std::size_t len;
+            const char32_t c = at(i, &len);
+            Frame& f = frames[frames.size() - 1];
+            if (c == kEnd || c == U')' || c == U']') {
+                if (required) {
+                    return failed(malformed("'" + std::string(text_.substr(last_op, last_op_end - last_op)) +
+                                                   "' has nothing after it",
+                                               last_op, last_op_end));
+                }
+                want_operand = false;  // the closing is handled below
+                continue;
+            }
+            if (term_start && is_sign(c)) {
+                f.negative = is_minus(c) != f.negative;
+                term_start = false;
+                set_op(i, i + len);
+                i += len;
+                continue;
+            }
+            if (c == U'(' || c == U'[') {
+                Frame inner;
+                inner.open = i;
+                inner.close = c == U'(' ? U')' : U']';
+                f.empty = false;
+                frames.emplace_back(std::move(inner));
+                i += len;
+                term_start = true;
+                required = false;
+                after_dot = false;
+                continue;
+            }
+            std::size_t end = i;
+            Quantity atom;
+            AtomKind kind = AtomKind::Number;
+            if (is_digit(c) || (c == U'.' && is_digit(at(i + 1)))) {
+                if (after_dot) return failed(malformed("a number cannot follow '.'", i, i + 1));
+                std::optional<double> x = read_number(end);
+                if (!x) return failed(unexpected(i));
+                atom.value = *x;
+            } else if (is_name_char(c)) {
+                const Word word = read_word(i, end, atom);
+                switch (word) {
+                    case Word::None:
+                        return failed(unknown(i, end));
+                    case Word::Unit:
+                        kind = AtomKind::Name;
+                        break;
+                    case Word::Number: {
+                        if (after_dot) return failed(malformed("a number cannot follow '.'", i, end));
+                        atom.value = equals_folded(text_.substr(i, end - i), "nan")
+                                         ? std::numeric_limits<double>::quiet_NaN()
+                                         : std::numeric_limits<double>::infinity();
+                        break;
+                    }
+                    case Word::Per:
+                        // "per second" on its own: one per second.
+                        if (!f.tight && !f.loose && !f.per) f.per = Quantity{};
+                        end_per(f);
+                        f.per_pending = true;
+                        f.empty = false;
+                        set_op(i, end);
+                        i = end;
+                        continue;
+                    case Word::Square:
+                    case Word::Cubic:
+                        f.pending_power *= word == Word::Square ? 2.0 : 3.0;
+                        set_op(i, end);
+                        i = end;
+                        continue;
+                    case Word::Squared:
+                    case Word::Cubed:
+                        return failed(malformed("'" + std::string(text_.substr(i, end - i)) + "' follows no unit", i, end));
+                }
+            } else {
+                if (is_grammar(c) || superscript_digit(c) >= 0 || is_superscript_sign(c)) {
+                    return failed(malformed("'" + std::string(text_.substr(i, len)) + "' has nothing before it", i,
+                                               i + len));
+                }
+                return failed(unexpected(i));
+            }
+            i = end;
+            if (!read_postfix(i, atom, kind)) return failed(false);
+            Frame& into = frames[frames.size() - 1];
+            into.has_unit = into.has_unit || kind != AtomKind::Number;
+            fold_atom(into, std::move(atom));
+            want_operand = false;
+            required = false;
+            after_dot = false;
+            term_start = false;
+            continue;
+        }
+
+        // After an atom (or at a closing bracket or the end, with the frame's operands read).
+        const std::size_t before_spaces = i;
+        i = skip_spaces(i);
+        const bool spaced = i > before_spaces;
+        std::size_t len;
+        const char32_t c = at(i, &len);
+        Frame& f = frames[frames.size() - 1];
+        if (c == kEnd) {
+            if (frames.size() > 1) return failed(malformed("unbalanced '('", f.open, f.open + 1));
+            Quantity total;
+            if (!close_frame(total)) return failed(false);
+            // Powers that overflow, or that no unit can have.
+            bool finite = exponents_finite(total.unit.exponents());
+            for (const UnitEntry& entry : total.unit.units()) finite = finite && std::isfinite(entry.power);
+            if (!finite) {
+                arithmetic(Error::power_overflow(std::string(text_)));
+                return failed(false);
+            }
+            return total;
+        }
+        if (c == U')' || c == U']') {
+            if (frames.size() == 1) {
+                return failed(malformed("unbalanced '" + std::string(text_.substr(i, len)) + "'", i, i + len));
+            }
+            if (f.close != c) {
+                return failed(malformed("'" + std::string(text_.substr(i, len)) + "' does not close '" +
+                                               std::string(text_.substr(f.open, 1)) + "'",
+                                           i, i + len));
+            }
+            Quantity group;
+            if (!close_frame(group)) return failed(false);
+            frames.erase_at(frames.size() - 1);
+            i += len;
+            if (!read_postfix(i, group, AtomKind::Group)) return failed(false);
+            frames[frames.size() - 1].has_unit = true;
+            fold_atom(frames[frames.size() - 1], std::move(group));
+            continue;
+        }
+        if (c == U'/' || c == U'\u00D7' || (c == U'*' && at(i + 1) != U'*')) {
+            end_operand(f);
+            f.loose_op = c == U'/' ? U'/' : U'*';
+            set_op(i, i + len);
+            i += len;
+            want_operand = true;
+            continue;
+        }
+        if (is_tight_operator(c)) {
+            set_op(i, i + len);
+            i += len;
+            want_operand = true;
+            after_dot = true;
+            continue;
+        }
+        if (c == U'-' && !spaced && is_name_char(at(i + 1))) {
+            // A hyphen between units: a product ("N-m", "ft-lb").
+            set_op(i, i + len);
+            i += len;
+            want_operand = true;
+            continue;
+        }
+        if (is_sign(c)) {
+            if (!end_term(f)) return failed(false);
+            f.negative = is_minus(c);
+            set_op(i, i + len);
+            i += len;
+            want_operand = true;
+            continue;
+        }
+        if (spaced && f.has_unit && (is_digit(c) || (c == U'.' && is_digit(at(i + 1))))) {
+            // A number after a space starts the next term once this one holds a unit: "5 ft 2 in"
+            // (but "6.02e23 1/mol" is one term).
+            if (!end_term(f)) return failed(false);
+            want_operand = true;
+            term_start = true;
+            continue;
+        }
+        if (c == U'(' || c == U'[' || (spaced && (is_digit(c) || (c == U'.' && is_digit(at(i + 1)))))) {
+            want_operand = true;  // a product
+            continue;
+        }
+        if (is_name_char(c)) {
+            // A unit, or a word such as 'per', read there.
+            want_operand = true;
+            continue;
+        }
+        return failed(unexpected(i));
+    }
+}
+
+}  // namespace
+
+Expected<Quantity, QuantityTextError> parse_quantity_text(std::string_view text, std::span<const TextName> names) {
+    return Reader(text, names).run();
+}
+
+Expected<Quantity, QuantityTextError> parse_quantity_text_memo(std::string_view text) {
+    if (text.size() > TextMemo::kMaxKey || !memos_enabled()) return parse_quantity_text(text);
+    TextMemo& memo = text_memo();
+    if (const TextMemo::Slot* hit = memo.find(text, TextMemo::Kind::QuantityText)) {
+        return Quantity{*hit->result, hit->value};
+    }
+    Expected<Quantity, QuantityTextError> result = parse_quantity_text(text);
+    if (result) memo.store(text, TextMemo::Kind::QuantityText, result->unit, result->value, false);
+    return result;
+}
+
+std::string caret_note(std::string_view text, const QuantityTextError& error) {
+    if (error.kind == QuantityTextError::Kind::Arithmetic) return {};
+    // A window of the text around the piece, so that long texts keep a short note.
+    constexpr std::size_t kContext = 40;
+    std::size_t first = error.position > kContext ? error.position - kContext : 0;
+    std::string line;
+    std::size_t column = 0;
+    std::size_t cp = 0;
+    if (first > 0) {
+        line = "...";
+        column = 3;
+    }
+    std::size_t caret_column = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t c;
+        const std::size_t n = decode_utf8(text, i, c);
+        if (cp >= first && cp < error.position + error.width + kContext) {
+            if (cp == error.position) caret_column = column;
+            // Control characters would break the line; they show as a space.
+            if (c < 0x20 || c == 0x7F) {
+                line.push_back(' ');
+            } else {
+                line.append(text.substr(i, n));
+            }
+            ++column;
+        } else if (cp >= error.position + error.width + kContext) {
+            line += "...";
+            break;
+        }
+        ++cp;
+        i += n;
+    }
+    if (error.position >= cp) caret_column = column;
+    return line + "\n" + std::string(caret_column, ' ') + std::string(std::max<std::size_t>(1, error.width), '^');
+}
+
+}  // namespace tolvat
