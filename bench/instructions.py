@@ -58,6 +58,7 @@ def main():
     import ops
 
     env = dict(os.environ)
+    env["PYTHONHASHSEED"] = "0"  # the same dictionary layouts in every run, so the same counts
     if args.path:
         env["PYTHONPATH"] = args.path + os.pathsep + env.get("PYTHONPATH", "")
     rows = args.row or [r for r in ops.ROWS if r != "log a + b (dB)"]

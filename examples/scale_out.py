@@ -1,6 +1,7 @@
-"""Scaling out: a Dask pipeline over quantities on a local cluster of worker processes.
+"""Scaling out: a Dask pipeline over quantities on a local cluster of worker processes, then one
+quantity over a Dask array of ten million values.
 
-    python examples/scale_out.py [N_QUANTITIES] [N_WORKERS]
+    python examples/scale_out.py [N_QUANTITIES] [N_WORKERS] [N_VALUES]
 
 Needs dask[distributed] (pip install "dask[distributed]"). Quantities travel between processes
 as pickles: compact bytes that load back exactly (the same value bits, the same units in the
@@ -11,7 +12,9 @@ import pickle
 import sys
 import time
 
+import dask.array as da
 import dask.bag as db
+import numpy as np
 from distributed import Client, LocalCluster
 
 from tolvat import LogTolvat, Tolvat
@@ -74,5 +77,29 @@ def main():
     local = [total_in_meters(part)[0] for part in parts]
     print("cluster and single-process partial sums agree:", list(map(pickle.dumps, local)) == list(map(pickle.dumps, sums)))
 
+def arrays(n, workers):
+    """One quantity over a Dask array: the unit work is done once, when the expression is built,
+    and the graph holds only the array library's own operations on plain numbers."""
+    values = da.arange(n, chunks=max(n // (4 * workers), 1)) % 1000 * 1.0
+    distance = Tolvat.wrap(values, "km")
+    detour = Tolvat.wrap(values % 7 * 3.0, "mi")
+    total = distance + detour                    # lazy: the detour in km, added
+    in_metres = total.as_number("m")             # lazy: a Dask array of plain numbers
+    longest = np.max(total)                      # lazy: a quantity over a 0-d Dask array
+    start = time.perf_counter()
+    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None) as cluster:
+        with Client(cluster) as client:
+            metres, top = client.compute([in_metres, longest.as_number()], sync=True)
+    elapsed = time.perf_counter() - start
+    print(f"{n} values on {workers} worker processes in {elapsed:.2f} s (cluster start included)")
+    print(f"first in metres: {metres[:3]}; longest: {Tolvat.wrap(np.asarray(top), total)}")
+
+    # NumPy in this process gives the very same numbers, to the last bit.
+    local = Tolvat.wrap(values.compute(), "km") + Tolvat.wrap((values % 7 * 3.0).compute(), "mi")
+    print("cluster and NumPy agree:", np.array_equal(local.as_number("m"), metres))
+
+
 if __name__ == "__main__":
     main()
+    n_values = int(sys.argv[3]) if len(sys.argv) > 3 else 10_000_000
+    arrays(n_values, int(sys.argv[2]) if len(sys.argv) > 2 else 2)

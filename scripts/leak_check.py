@@ -2,7 +2,8 @@
 """Runs a million mixed operations (every method and operator of both classes, about a third of
 them failing calls that raise) after a warm-up, and reports the growth of resident memory, of the
 interpreter's allocated blocks and of what tracemalloc sees. Exits non-zero when resident memory
-grows by 1 MB or more, or tracemalloc keeps more than 64 KiB (the interpreter's caches and free
+grows by 1 MB or more (over the mixed operations, or over as many operations on quantities over
+arrays when NumPy is installed), or tracemalloc keeps more than 64 KiB (the interpreter's caches and free
 lists account for a few KiB that do not grow with the count; a leaked object per call would be
 megabytes).
 
@@ -52,6 +53,18 @@ def main():
     print(f"allocated blocks: {blocks:+,} after {args.operations:,} operations")
 
     failed = after - before >= 2**20 or growth > 64 * 1024 or blocks > 1000
+
+    try:
+        import numpy  # noqa: F401
+    except ImportError:
+        print("arrays: NumPy is not installed, skipped")
+    else:
+        start = time.perf_counter()
+        before, after = leak_workload.measure_rss(args.operations, args.warmup, arrays=True)
+        print(f"arrays: resident memory {before / 2**20:.2f} MiB after {args.warmup:,} warm-up array operations, "
+              f"{after / 2**20:.2f} MiB after {args.operations:,} more: growth {(after - before) / 1024:+.0f} KiB "
+              f"({time.perf_counter() - start:.1f} s)")
+        failed |= after - before >= 2**20
     print("FAILED" if failed else "no growth")
     return 1 if failed else 0
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The long stress run: concurrent mixed work on shared quantities, simplification workers over
-many searches, and interpreter exits while workers run. Prints its figures; exits non-zero on any
+many searches, and interpreter exits while workers run; with NumPy installed, concurrent work on
+shared quantities over arrays as well. Prints its figures; exits non-zero on any
 failure.
 
     PYTHONPATH=<build dir> python3 scripts/stress.py [--threads 8] [--operations 100000]
@@ -39,6 +40,20 @@ def main():
     for line in outcome.unexpected[:5] + outcome.bad_states[:5]:
         print("  !", line)
     failed |= bool(outcome.unexpected or outcome.bad_states)
+
+    print("\n== shared quantities over arrays under concurrent work")
+    try:
+        import array_stress_workload
+    except ImportError as error:
+        print(f"skipped: {error}")
+    else:
+        start = time.perf_counter()
+        unexpected, drifted = array_stress_workload.run(args.threads, max(1, args.operations // 10), seed=args.seed)
+        print(f"operations: {args.threads * max(1, args.operations // 10)} in {time.perf_counter() - start:.2f} s; "
+              f"unexpected exceptions: {len(unexpected)}; quantities that drifted: {drifted or 'none'}")
+        for line in unexpected[:5]:
+            print("  !", line)
+        failed |= bool(unexpected or drifted)
 
     print("\n== simplification workers over many searches")
     worker_support.workers_end()

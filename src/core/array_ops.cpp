@@ -57,44 +57,115 @@ const UnitCollection& dimensionless() {
 
 // ---- the loops ------------------------------------------------------------------------------
 
-// out[i] = closing(raw(self[i], other[i])), one loop per combination of steps so that the
-// compiler keeps each tight (and vectorises what it can).
-template <Conversion::Kind kind, typename Raw>
-void closing_loop(const Conversion& c, Operand s, Operand o, double* out, std::size_t n, Raw raw) noexcept {
-    const double ms = c.source_multiplier, mt = c.target_multiplier, os = c.source_offset, ot = c.target_offset;
-    auto finish = [&](double v) {
-        if constexpr (kind == Conversion::Kind::Same) {
-            return v;
-        } else {
-            double t = ms * v;
-            if constexpr (kind == Conversion::Kind::Offsets) {
-                t = t - os;
-                t = t + ot;
-            }
-            return t / mt;
+// The fused loops are built for the widest vector instructions the processor has, chosen when the
+// library loads (x86-64 Linux; elsewhere, and in the portable build, for the baseline only). Every
+// step is an IEEE operation, which rounds the same at any vector width.
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__) && !defined(TOLVAT_PORTABLE)
+#define TOLVAT_LOOPS [[gnu::target_clones("avx512f", "avx2", "default"), gnu::flatten]]
+#else
+#define TOLVAT_LOOPS [[gnu::flatten]]
+#endif
+
+// A division by a power of two is exactly the multiplication by its reciprocal (both round the
+// same exact number), which is far cheaper; any other divisor is divided by.
+bool exact_reciprocal(double d, double& reciprocal) noexcept {
+    int exponent;
+    const double mantissa = std::frexp(d, &exponent);
+    if (mantissa != 0.5 || exponent < -1020 || exponent > 1020) return false;
+    reciprocal = 1.0 / d;
+    return true;
+}
+
+// A conversion as the steps of a loop: multiply, the two offsets, then divide, or multiply by the
+// exact reciprocal of the divisor.
+struct Steps {
+    double multiplier, source_offset, target_offset, divisor;
+};
+enum class Closing { Same, Divide, Reciprocal, OffsetsDivide, OffsetsReciprocal };
+
+Closing closing_kind(const Conversion& c, Steps& steps) noexcept {
+    steps = Steps{c.source_multiplier, c.source_offset, c.target_offset, c.target_multiplier};
+    if (c.kind == Conversion::Kind::Same) return Closing::Same;
+    const bool offsets = c.kind == Conversion::Kind::Offsets;
+    double reciprocal;
+    if (exact_reciprocal(c.target_multiplier, reciprocal)) {
+        steps.divisor = reciprocal;
+        return offsets ? Closing::OffsetsReciprocal : Closing::Reciprocal;
+    }
+    return offsets ? Closing::OffsetsDivide : Closing::Divide;
+}
+
+template <Closing kind>
+[[gnu::always_inline]] inline double close(const Steps& c, double v) noexcept {
+    if constexpr (kind == Closing::Same) {
+        return v;
+    } else {
+        double t = c.multiplier * v;
+        if constexpr (kind == Closing::OffsetsDivide || kind == Closing::OffsetsReciprocal) {
+            t = t - c.source_offset;
+            t = t + c.target_offset;
         }
-    };
+        if constexpr (kind == Closing::Divide || kind == Closing::OffsetsDivide) return t / c.divisor;
+        else return t * c.divisor;
+    }
+}
+
+// out[i] = closing(raw(self[i], other[i])), one loop per combination of steps so that the
+// compiler keeps each tight and vectorises it.
+template <Closing kind, typename Raw>
+[[gnu::always_inline]] inline void closing_loop(const Steps& c, Operand s, Operand o, double* __restrict out,
+                                                std::size_t n, Raw raw) noexcept {
     const double* a = s.values;
     const double* b = o.values;
     if (s.step == 1 && o.step == 1) {
-        for (std::size_t i = 0; i < n; ++i) out[i] = finish(raw(a[i], b[i]));
+        for (std::size_t i = 0; i < n; ++i) out[i] = close<kind>(c, raw(a[i], b[i]));
     } else if (s.step == 1) {
         const double y = b[0];
-        for (std::size_t i = 0; i < n; ++i) out[i] = finish(raw(a[i], y));
+        for (std::size_t i = 0; i < n; ++i) out[i] = close<kind>(c, raw(a[i], y));
     } else if (o.step == 1) {
         const double x = a[0];
-        for (std::size_t i = 0; i < n; ++i) out[i] = finish(raw(x, b[i]));
+        for (std::size_t i = 0; i < n; ++i) out[i] = close<kind>(c, raw(x, b[i]));
     } else {
-        for (std::size_t i = 0; i < n; ++i) out[i] = finish(raw(a[0], b[0]));
+        for (std::size_t i = 0; i < n; ++i) out[i] = close<kind>(c, raw(a[0], b[0]));
     }
 }
 
 template <typename Raw>
-void with_closing(const Conversion& c, Operand s, Operand o, double* out, std::size_t n, Raw raw) noexcept {
-    switch (c.kind) {
-        case Conversion::Kind::Same: return closing_loop<Conversion::Kind::Same>(c, s, o, out, n, raw);
-        case Conversion::Kind::Scale: return closing_loop<Conversion::Kind::Scale>(c, s, o, out, n, raw);
-        case Conversion::Kind::Offsets: return closing_loop<Conversion::Kind::Offsets>(c, s, o, out, n, raw);
+[[gnu::always_inline]] inline void with_closing(const Conversion& conversion, Operand s, Operand o, double* out,
+                                                std::size_t n, Raw raw) noexcept {
+    Steps c;
+    switch (closing_kind(conversion, c)) {
+        case Closing::Same: return closing_loop<Closing::Same>(c, s, o, out, n, raw);
+        case Closing::Divide: return closing_loop<Closing::Divide>(c, s, o, out, n, raw);
+        case Closing::Reciprocal: return closing_loop<Closing::Reciprocal>(c, s, o, out, n, raw);
+        case Closing::OffsetsDivide: return closing_loop<Closing::OffsetsDivide>(c, s, o, out, n, raw);
+        case Closing::OffsetsReciprocal: return closing_loop<Closing::OffsetsReciprocal>(c, s, o, out, n, raw);
+    }
+}
+
+// The other operand of an addition counted in self's units: v × m(other), then ÷ m(self) (or ×
+// its exact reciprocal). `sign` picks self + t, self - t or t - self.
+template <bool divide, int sign>
+struct Sum {
+    double other_multiplier, self_divisor;
+    [[gnu::always_inline]] double operator()(double s, double o) const noexcept {
+        double t = o * other_multiplier;
+        if constexpr (divide) t = t / self_divisor;
+        else t = t * self_divisor;
+        if constexpr (sign > 0) return s + t;
+        else if constexpr (sign < 0) return s - t;
+        else return t - s;
+    }
+};
+
+template <int sign>
+[[gnu::always_inline]] inline void sum_loop(const ElementPlan& plan, Operand self, Operand other, double* out,
+                                            std::size_t n) noexcept {
+    double reciprocal;
+    if (exact_reciprocal(plan.self_multiplier, reciprocal)) {
+        with_closing(plan.closing, self, other, out, n, Sum<false, sign>{plan.other_multiplier, reciprocal});
+    } else {
+        with_closing(plan.closing, self, other, out, n, Sum<true, sign>{plan.other_multiplier, plan.self_multiplier});
     }
 }
 
@@ -154,29 +225,13 @@ Expected<ElementPlan> plan_power_per_element(const UnitCollection& base, const U
 
 Expected<ElementPlan> plan_closing(const UnitCollection& self) { return closing_plan(UnitCollection(self)); }
 
-void apply_binary(ElementOp op, const ElementPlan& plan, Operand self, Operand other, double* out,
-                  std::size_t n) noexcept {
+TOLVAT_LOOPS void apply_binary(ElementOp op, const ElementPlan& plan, Operand self, Operand other, double* out,
+                               std::size_t n) noexcept {
     const Conversion& c = plan.closing;
-    const double mo = plan.other_multiplier, ms = plan.self_multiplier;
     switch (op) {
-        case ElementOp::Add:
-            return with_closing(c, self, other, out, n, [mo, ms](double s, double o) {
-                double t = o * mo;
-                t = t / ms;
-                return s + t;
-            });
-        case ElementOp::Subtract:
-            return with_closing(c, self, other, out, n, [mo, ms](double s, double o) {
-                double t = o * mo;
-                t = t / ms;
-                return s - t;
-            });
-        case ElementOp::ReflectedSubtract:
-            return with_closing(c, self, other, out, n, [mo, ms](double s, double o) {
-                double t = o * mo;
-                t = t / ms;
-                return t - s;
-            });
+        case ElementOp::Add: return sum_loop<1>(plan, self, other, out, n);
+        case ElementOp::Subtract: return sum_loop<-1>(plan, self, other, out, n);
+        case ElementOp::ReflectedSubtract: return sum_loop<0>(plan, self, other, out, n);
         case ElementOp::Multiply:
             return with_closing(c, self, other, out, n, [](double s, double o) { return s * o; });
         case ElementOp::Divide:
@@ -200,19 +255,19 @@ void apply_binary(ElementOp op, const ElementPlan& plan, Operand self, Operand o
     }
 }
 
-void apply_negate(const ElementPlan& plan, const double* self, double* out, std::size_t n) noexcept {
+TOLVAT_LOOPS void apply_negate(const ElementPlan& plan, const double* self, double* out, std::size_t n) noexcept {
     with_closing(plan.closing, Operand{self, 1}, Operand{self, 1}, out, n, [](double s, double) { return -s; });
 }
 
-void apply_positive(const ElementPlan& plan, const double* self, double* out, std::size_t n) noexcept {
+TOLVAT_LOOPS void apply_positive(const ElementPlan& plan, const double* self, double* out, std::size_t n) noexcept {
     with_closing(plan.closing, Operand{self, 1}, Operand{self, 1}, out, n, [](double s, double) { return s; });
 }
 
-void apply_absolute(const double* self, double* out, std::size_t n) noexcept {
+TOLVAT_LOOPS void apply_absolute(const double* self, double* out, std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) out[i] = std::fabs(self[i]);
 }
 
-void apply_conversion(const Conversion& conversion, const double* in, double* out, std::size_t n) noexcept {
+TOLVAT_LOOPS void apply_conversion(const Conversion& conversion, const double* in, double* out, std::size_t n) noexcept {
     with_closing(conversion, Operand{in, 1}, Operand{in, 1}, out, n, [](double s, double) { return s; });
 }
 
@@ -226,33 +281,47 @@ void apply_conversion_divided(const Conversion& conversion, double divisor, cons
     }
 }
 
-void apply_two_conversions(const Conversion& first, const Conversion& second, const double* in, double* out,
+TOLVAT_LOOPS void apply_two_conversions(const Conversion& first, const Conversion& second, const double* in, double* out,
                            std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) out[i] = second.apply(first.apply(in[i]));
 }
 
 namespace {
 
+template <Closing kind, typename Compare>
+[[gnu::always_inline]] inline void compare_steps(const Steps& c, Operand s, Operand o, bool* __restrict out, std::size_t n,
+                                                 Compare cmp) noexcept {
+    const double* a = s.values;
+    const double* b = o.values;
+    if (s.step == 1 && o.step == 1) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = cmp(a[i], close<kind>(c, b[i]));
+    } else if (s.step == 1) {
+        const double y = close<kind>(c, b[0]);
+        for (std::size_t i = 0; i < n; ++i) out[i] = cmp(a[i], y);
+    } else if (o.step == 1) {
+        const double x = a[0];
+        for (std::size_t i = 0; i < n; ++i) out[i] = cmp(x, close<kind>(c, b[i]));
+    } else {
+        for (std::size_t i = 0; i < n; ++i) out[i] = cmp(a[0], close<kind>(c, b[0]));
+    }
+}
+
 template <typename Compare>
-void compare_loop(const Conversion& c, Operand s, Operand o, bool* out, std::size_t n, Compare cmp) noexcept {
-    switch (c.kind) {
-        case Conversion::Kind::Same:
-            if (s.step == 1 && o.step == 1) {
-                for (std::size_t i = 0; i < n; ++i) out[i] = cmp(s.values[i], o.values[i]);
-            } else {
-                for (std::size_t i = 0; i < n; ++i) out[i] = cmp(s.values[i * s.step], o.values[i * o.step]);
-            }
-            return;
-        case Conversion::Kind::Scale:
-        case Conversion::Kind::Offsets:
-            for (std::size_t i = 0; i < n; ++i) out[i] = cmp(s.values[i * s.step], c.apply(o.values[i * o.step]));
-            return;
+[[gnu::always_inline]] inline void compare_loop(const Conversion& conversion, Operand s, Operand o, bool* out,
+                                                std::size_t n, Compare cmp) noexcept {
+    Steps c;
+    switch (closing_kind(conversion, c)) {
+        case Closing::Same: return compare_steps<Closing::Same>(c, s, o, out, n, cmp);
+        case Closing::Divide: return compare_steps<Closing::Divide>(c, s, o, out, n, cmp);
+        case Closing::Reciprocal: return compare_steps<Closing::Reciprocal>(c, s, o, out, n, cmp);
+        case Closing::OffsetsDivide: return compare_steps<Closing::OffsetsDivide>(c, s, o, out, n, cmp);
+        case Closing::OffsetsReciprocal: return compare_steps<Closing::OffsetsReciprocal>(c, s, o, out, n, cmp);
     }
 }
 
 }  // namespace
 
-void apply_compare(int op, const Conversion& other_into_self, Operand self, Operand other, bool* out,
+TOLVAT_LOOPS void apply_compare(int op, const Conversion& other_into_self, Operand self, Operand other, bool* out,
                    std::size_t n) noexcept {
     const Conversion& c = other_into_self;
     switch (op) {
@@ -265,7 +334,7 @@ void apply_compare(int op, const Conversion& other_into_self, Operand self, Oper
     }
 }
 
-void apply_transcendental(Transcendental fn, const Conversion& into_plain, const double* in, double* out,
+TOLVAT_LOOPS void apply_transcendental(Transcendental fn, const Conversion& into_plain, const double* in, double* out,
                           std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) {
         const double x = into_plain.apply(in[i]);
@@ -288,16 +357,16 @@ std::size_t round_loop(const double* in, double* out, std::size_t n, Round round
 
 }  // namespace
 
-std::size_t apply_round_whole(const double* in, double* out, std::size_t n) noexcept {
+TOLVAT_LOOPS std::size_t apply_round_whole(const double* in, double* out, std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) out[i] = round_half_away_from_zero(in[i]);
     return 0;
 }
 
-std::size_t apply_round_decimals(std::int32_t decimals, const double* in, double* out, std::size_t n) noexcept {
+TOLVAT_LOOPS std::size_t apply_round_decimals(std::int32_t decimals, const double* in, double* out, std::size_t n) noexcept {
     return round_loop(in, out, n, [decimals](double v) { return round_to_decimals(v, decimals); });
 }
 
-std::size_t apply_round_figures(std::int32_t figures, const double* in, double* out, std::size_t n) noexcept {
+TOLVAT_LOOPS std::size_t apply_round_figures(std::int32_t figures, const double* in, double* out, std::size_t n) noexcept {
     return round_loop(in, out, n, [figures](double v) { return round_to_significant_figures(v, figures); });
 }
 

@@ -19,7 +19,7 @@ enum class ErrorKind {
     // A result whose unit powers or dimension leave the range of a double. Raised as ValueError.
     PowerOverflow,
     // A unit raised to an array of powers: the units would differ per element. Raised as
-    // ValueError.
+    // TypeError, as the power operator raises it.
     ArrayExponent,
     // Not a user-facing kind: a consistency failure of the unit algebra. The binding raises
     // it as an exception deriving directly from BaseException.

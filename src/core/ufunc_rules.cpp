@@ -93,16 +93,24 @@ Conversion rescaling(const UnitCollection& source, const UnitCollection& target)
 }
 
 // A result in `units` that goes through the closing step. A failure of the step that concerns the
-// powers names the operation instead of the result's units, as the operators do.
-Expected<UfuncPlan> closed(UfuncPlan&& plan, UnitCollection units, const std::optional<std::string>& operation) {
+// powers names the operation instead of the result's units, as the operators do; `operation`
+// words it, only then.
+template <typename Operation>
+Expected<UfuncPlan> closed(UfuncPlan&& plan, UnitCollection units, Operation operation) {
     Expected<ClosingPlan> closing = plan_closing_step(std::move(units));
-    if (!closing) {
-        if (operation && closing.error().kind == ErrorKind::PowerOverflow) return Error::power_overflow(*operation);
+    if (!closing) [[unlikely]] {
+        if (closing.error().kind == ErrorKind::PowerOverflow) {
+            if (std::optional<std::string> text = operation()) return Error::power_overflow(std::move(*text));
+        }
         return std::move(closing).error();
     }
     plan.units = std::move(closing->units);
     plan.output = closing->conversion;
     return std::move(plan);
+}
+
+Expected<UfuncPlan> closed(UfuncPlan&& plan, UnitCollection units) {
+    return closed(std::move(plan), std::move(units), [] { return std::optional<std::string>(); });
 }
 
 Expected<UfuncPlan> raised(UfuncPlan&& plan, const UnitCollection& base, double p) {
@@ -114,10 +122,13 @@ Expected<UfuncPlan> raised(UfuncPlan&& plan, const UnitCollection& base, double 
         plan.units = UnitCollection();
         return std::move(plan);
     }
-    return closed(std::move(plan), UnitCollection::pow(base, p), as_string(base) + " ** " + number_text(p));
+    return closed(std::move(plan), UnitCollection::pow(base, p),
+                  [&] { return std::optional<std::string>(as_string(base) + " ** " + number_text(p)); });
 }
 
 }  // namespace
+
+std::span<const UfuncInfo> ufunc_table() noexcept { return kUfuncs; }
 
 const UfuncInfo* find_ufunc(std::string_view name) noexcept {
     for (const UfuncInfo& info : kUfuncs) {
@@ -163,7 +174,7 @@ Expected<UfuncPlan> plan_ufunc(const UfuncInfo& info, const UnitCollection* firs
                 return Error::incompatible(as_string(lead), as_string(other));
             }
             other_input = rescaling(other, lead);
-            return closed(std::move(plan), lead, std::nullopt);
+            return closed(std::move(plan), lead);
         case UfuncRule::Convert:
         case UfuncRule::Compare:
         case UfuncRule::Arctan2: {
@@ -180,9 +191,11 @@ Expected<UfuncPlan> plan_ufunc(const UfuncInfo& info, const UnitCollection* firs
         case UfuncRule::Multiply:
             // A plain first operand multiplies as the operator's reflected form does, the
             // quantity's units first.
-            return closed(std::move(plan), lead * other, as_string(lead) + " * " + as_string(other));
+            return closed(std::move(plan), lead * other,
+                          [&] { return std::optional<std::string>(as_string(lead) + " * " + as_string(other)); });
         case UfuncRule::Divide:
-            return closed(std::move(plan), a / b, as_string(a) + " / " + as_string(b));
+            return closed(std::move(plan), a / b,
+                          [&] { return std::optional<std::string>(as_string(a) + " / " + as_string(b)); });
         case UfuncRule::Power: {
             Expected<Conversion> to_number = conversion_between(b, dimensionless());
             if (!to_number) return std::move(to_number).error();
@@ -199,7 +212,7 @@ Expected<UfuncPlan> plan_ufunc(const UfuncInfo& info, const UnitCollection* firs
             plan.exponent = info.power;
             return raised(std::move(plan), a, info.power);
         case UfuncRule::Closing:
-            return closed(std::move(plan), a, std::nullopt);
+            return closed(std::move(plan), a);
         case UfuncRule::Keep:
             plan.units = a;
             return plan;

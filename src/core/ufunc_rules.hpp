@@ -6,6 +6,7 @@
 // float-valued quantity gives.
 #pragma once
 
+#include <span>
 #include <string_view>
 
 #include "error.hpp"
@@ -58,6 +59,8 @@ struct UfuncInfo {
 
 // The rule of the ufunc with this __name__, or nullptr for one that quantities do not support.
 const UfuncInfo* find_ufunc(std::string_view name) noexcept;
+// Every rule, in a fixed order (find_ufunc returns pointers into it).
+std::span<const UfuncInfo> ufunc_table() noexcept;
 
 // The units work of one call. Operands are given by their unit collections, nullptr for a plain
 // number or array, which counts as a dimensionless number without units (as a float operand

@@ -55,11 +55,11 @@ PyObject* raise_error(const Error& error) noexcept {
         case ErrorKind::IncompatibleUnits:
         case ErrorKind::NotCoercibleToUnit:
         case ErrorKind::NotCoercibleToNumber:
+        case ErrorKind::ArrayExponent:
             type = PyExc_TypeError;
             break;
         case ErrorKind::NonFinitePower:
         case ErrorKind::PowerOverflow:
-        case ErrorKind::ArrayExponent:
             type = PyExc_ValueError;
             break;
         case ErrorKind::Internal:

@@ -19,6 +19,7 @@
 #include "../core/log_catalogue.hpp"
 #include "../core/rounding.hpp"
 #include "arguments.hpp"
+#include "array_protocols.hpp"
 #include "coerce.hpp"
 #include "errors.hpp"
 #include "float_round.hpp"
@@ -348,6 +349,8 @@ PyMethodDef log_tolvat_methods[] = {
     {"__reduce__", log_tolvat_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\n"},
     {"__copy__", log_tolvat_copy, METH_NOARGS, "__copy__($self, /)\n--\n\n"},
     {"__deepcopy__", log_tolvat_deepcopy, METH_O, "__deepcopy__($self, memo, /)\n--\n\n"},
+    {"__array_ufunc__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(log_tolvat_array_ufunc)),
+     METH_FASTCALL | METH_KEYWORDS, "__array_ufunc__($self, ufunc, method, /, *inputs, **kwargs)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

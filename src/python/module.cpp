@@ -5,11 +5,12 @@
 // The module definition has no slot about sub-interpreters, so the interpreter applies its
 // default: the module loads in sub-interpreters that share the main interpreter's GIL, each with
 // its own types, and an interpreter with a GIL of its own gets ImportError.
+#include "array_protocols.hpp"
 #include "errors.hpp"
 #include "module_state.hpp"
 #include "objects.hpp"
 #include "pickling.hpp"
-#include "worker_stats.hpp"
+#include "private_functions.hpp"
 
 namespace tolvat::py {
 namespace {
@@ -34,14 +35,8 @@ int tolvat_exec(PyObject* module) noexcept {
     if (state->tolvat_type == nullptr || add_type(module, "Tolvat", state->tolvat_type) < 0) return -1;
     state->log_tolvat_type = create_log_tolvat_type(module);
     if (state->log_tolvat_type == nullptr || add_type(module, "LogTolvat", state->log_tolvat_type) < 0) return -1;
-    // NumPy's binary operators defer to a type whose __array_ufunc__ is None, so that
-    // `array * quantity` reaches the quantity's own reflected operator instead of making an
-    // object array. (For LogTolvat, which holds single values only, Python then raises TypeError.)
-    for (PyTypeObject* type : {state->tolvat_type, state->log_tolvat_type}) {
-        if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), "__array_ufunc__", Py_None) < 0) return -1;
-    }
     if (add_reconstructors(module) < 0) return -1;
-    return add_worker_stats(module);
+    return add_private_functions(module);
 }
 
 int tolvat_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
@@ -52,7 +47,8 @@ int tolvat_traverse(PyObject* module, visitproc visit, void* arg) noexcept {
     Py_VISIT(state->internal_error);
     Py_VISIT(state->tolvat_restore);
     Py_VISIT(state->log_tolvat_restore);
-    return traverse_lazy_imports(state, visit, arg);
+    if (int result = traverse_lazy_imports(state, visit, arg)) return result;
+    return traverse_protocol_caches(state, visit, arg);
 }
 
 int tolvat_clear(PyObject* module) noexcept {
@@ -64,6 +60,7 @@ int tolvat_clear(PyObject* module) noexcept {
     Py_CLEAR(state->tolvat_restore);
     Py_CLEAR(state->log_tolvat_restore);
     clear_lazy_imports(state);
+    clear_protocol_caches(state);
     return 0;
 }
 

@@ -3,9 +3,15 @@
 // type here: nothing Python-visible is shared between interpreters.
 #pragma once
 
+#include <cstddef>
+
 #include "python_api.hpp"
 
 namespace tolvat::py {
+
+// How many ufuncs and array functions the protocols keep by object (array_protocols.cpp).
+inline constexpr std::size_t kCachedUfuncs = 64;
+inline constexpr std::size_t kCachedFunctions = 48;
 
 // What the array support uses of NumPy: looked up when the first array is met, so that importing
 // tolvat never imports NumPy. Strong references, owned by the module state.
@@ -30,6 +36,19 @@ struct ModuleState {
     // many quantities names the callable once and refers back to it.
     PyObject* tolvat_restore;
     PyObject* log_tolvat_restore;
+    // The ufuncs and array functions that __array_ufunc__ and __array_function__ have met, each
+    // at the position of its rule, and the Python layer of the array functions. Each pointer is
+    // set once, by a compare-exchange from nullptr through std::atomic_ref, and read with acquire
+    // loads; it holds a strong reference until the module is cleared.
+    PyObject* ufuncs[kCachedUfuncs];
+    PyObject* array_functions[kCachedFunctions];
+    PyObject* array_function_support;
+    // The same rule: numpy.dtype("float64"), the texts "dtype" and "ndim", and the reduce methods of add,
+    // minimum and maximum (sum, min and max of an ndarray).
+    PyObject* float64_dtype;
+    PyObject* dtype_name;
+    PyObject* ndim_name;
+    PyObject* reduce_methods[3];
     // Filled by numpy_api() once; `numpy_ready` (read and written through std::atomic_ref) is set
     // with a release store after the fields are written, and read with an acquire load, so a
     // thread that sees it set sees the fields. The fields never change afterwards, until the

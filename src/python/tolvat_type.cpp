@@ -3,6 +3,7 @@
 
 #include "../core/unit_collection.hpp"
 #include "arguments.hpp"
+#include "array_protocols.hpp"
 #include "errors.hpp"
 #include "format.hpp"
 #include "objects.hpp"
@@ -69,6 +70,12 @@ PyMethodDef tolvat_methods[] = {
     {"__reduce__", tolvat_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\n"},
     {"__copy__", tolvat_copy, METH_NOARGS, "__copy__($self, /)\n--\n\n"},
     {"__deepcopy__", tolvat_deepcopy, METH_O, "__deepcopy__($self, memo, /)\n--\n\n"},
+    {"__array_ufunc__", TOLVAT_FASTCALL(tolvat_array_ufunc), METH_FASTCALL | METH_KEYWORDS,
+     "__array_ufunc__($self, ufunc, method, /, *inputs, **kwargs)\n--\n\n"},
+    {"__array_function__", TOLVAT_FASTCALL(tolvat_array_function), METH_FASTCALL | METH_KEYWORDS,
+     "__array_function__($self, func, types, args, kwargs, /)\n--\n\n"},
+    {"__array__", TOLVAT_FASTCALL(tolvat_array), METH_FASTCALL | METH_KEYWORDS,
+     "__array__($self, dtype=None, copy=None)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

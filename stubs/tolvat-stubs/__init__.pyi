@@ -4,9 +4,12 @@ Two classes: ``Tolvat``, a float value in a product of units (``9.81 [m/s2]``), 
 ``LogTolvat``, an amount in a logarithmic ratio unit (bel, decibel, neper, semitone).
 """
 
-from collections.abc import Callable, Mapping
+from collections.abc import Callable, Iterator, Mapping
 from types import MappingProxyType
-from typing import ClassVar, TypeAlias, final, overload
+from typing import Any, ClassVar, TypeAlias, final, overload
+
+import numpy as np
+from numpy.typing import NDArray
 
 _Number: TypeAlias = int | float
 """A plain number. An ``int`` of any size becomes the nearest float; ``True`` and ``False`` are 1 and 0."""
@@ -14,6 +17,13 @@ _Number: TypeAlias = int | float
 _UnitOperand: TypeAlias = Tolvat | LogTolvat | int | float | str
 """Anything that stands for a quantity: a ``Tolvat``; a ``LogTolvat`` (its plain ratio, dimensionless);
 a number (dimensionless); or a unit expression such as ``"km/hr"`` (one of that unit)."""
+
+_Values: TypeAlias = NDArray[Any]
+"""An array of values: NumPy's ``ndarray`` (or any array that follows NumPy's protocols, such as a
+Dask array). Booleans, integers and floats of up to 64 bits are taken, as float64."""
+
+_Operand: TypeAlias = _UnitOperand | _Values
+"""What arithmetic takes: a unit operand, or an array (a dimensionless quantity over its values)."""
 
 _NumberOperand: TypeAlias = LogTolvat | int | float
 """Anything that stands for a plain number: a number, or a ``LogTolvat`` (its ratio)."""
@@ -78,6 +88,53 @@ class Tolvat:
         incompatible terms.
         """
 
+    @classmethod
+    def wrap(cls, values: _Values, unit: _UnitOperand) -> Tolvat:
+        """A quantity over the float64 array ``values`` in the units of ``unit`` (a unit text, or a
+        quantity whose value is ignored), keeping the array itself: no copy is made, and later
+        changes to the array show in the quantity. ``Tolvat.unit("m") * values`` makes a new array
+        instead. Raises ``TypeError`` for an array of another element type.
+        """
+
+    # ---- arrays ------------------------------------------------------------------------------
+    # A quantity's value may be an array: every operation then works element by element, each
+    # element exactly as on a quantity of that one value. A quantity of one value has none of
+    # these (``AttributeError``, or Python's ``TypeError`` for ``len()``, indexing and ``iter()``).
+    @property
+    def shape(self) -> tuple[int, ...]:
+        """The shape of the value array."""
+
+    @property
+    def ndim(self) -> int:
+        """The number of dimensions of the value array."""
+
+    @property
+    def size(self) -> int:
+        """The number of values."""
+
+    @property
+    def dtype(self) -> np.dtype[np.float64]:
+        """The element type of the value array: always float64."""
+
+    def __len__(self) -> int:
+        """The length of the first axis of the value array."""
+
+    def __getitem__(self, key: Any, /) -> Tolvat:
+        """The values at ``key`` (integers, slices, boolean masks, index arrays) in the same units:
+        a quantity of one value for a single element, else a quantity over the selected array
+        (a slice is a view of the same array, as in NumPy)."""
+
+    def __setitem__(self, key: Any, value: _Operand, /) -> None:
+        """Sets the values at ``key`` to ``value`` converted into this quantity's units (with the
+        offsets of °C and °F, as ``as_unit`` converts). Raises ``TypeError`` for other dimensions."""
+
+    def __iter__(self) -> Iterator[Tolvat]:
+        """The quantities along the first axis (quantities of one value for a 1-d array)."""
+
+    def __bool__(self) -> bool:
+        """True for a quantity of one value (zero too); for an array, NumPy's rule (one element,
+        else ``ValueError``)."""
+
     # ---- inspection --------------------------------------------------------------------------
     @property
     def value(self) -> float:
@@ -107,6 +164,9 @@ class Tolvat:
 
     def as_number(self, other: _UnitOperand | None = None, scale: bool = False) -> float:
         """The value as a float: the stored value, or the value in the units of ``other``.
+
+        For a quantity over an array (typed as ``float`` here, being the same class): without
+        ``other`` the array itself (no copy), with ``other`` a new float64 array.
 
         With ``scale=True`` the result counts how many of the quantity ``other`` this one holds.
         ``scale`` must be a ``bool`` (or NumPy's boolean); an ``int`` raises ``TypeError``.
@@ -141,44 +201,44 @@ class Tolvat:
         """
 
     # ---- arithmetic --------------------------------------------------------------------------
-    def __add__(self, other: _UnitOperand, /) -> Tolvat:
+    def __add__(self, other: _Operand, /) -> Tolvat:
         """The sum in this quantity's units; raises ``TypeError`` when the dimensions differ."""
 
-    def __radd__(self, other: _UnitOperand, /) -> Tolvat:
+    def __radd__(self, other: _Operand, /) -> Tolvat:
         """``other + self`` in this quantity's units; raises ``TypeError`` when the dimensions differ."""
 
-    def __sub__(self, other: _UnitOperand, /) -> Tolvat:
+    def __sub__(self, other: _Operand, /) -> Tolvat:
         """The difference in this quantity's units; raises ``TypeError`` when the dimensions differ."""
 
-    def __rsub__(self, other: _UnitOperand, /) -> Tolvat:
+    def __rsub__(self, other: _Operand, /) -> Tolvat:
         """``other - self`` in this quantity's units; raises ``TypeError`` when the dimensions differ."""
 
-    def __mul__(self, other: _UnitOperand, /) -> Tolvat:
+    def __mul__(self, other: _Operand, /) -> Tolvat:
         """The product; units multiply (a unit text multiplies by one of that unit)."""
 
-    def __rmul__(self, other: _UnitOperand, /) -> Tolvat:
+    def __rmul__(self, other: _Operand, /) -> Tolvat:
         """``other * self``; units multiply."""
 
-    def __truediv__(self, other: _UnitOperand, /) -> Tolvat:
+    def __truediv__(self, other: _Operand, /) -> Tolvat:
         """The quotient; units divide. Division by zero gives an infinity or NaN, never an exception."""
 
-    def __rtruediv__(self, other: _UnitOperand, /) -> Tolvat:
+    def __rtruediv__(self, other: _Operand, /) -> Tolvat:
         """``other / self``; units divide."""
 
-    def __pow__(self, exponent: _UnitOperand, modulus: _NumberOperand | None = None, /) -> Tolvat:
+    def __pow__(self, exponent: _Operand, modulus: _NumberOperand | None = None, /) -> Tolvat:
         """This quantity to a dimensionless power (any real number); a modulus is ignored.
 
         Raises ``TypeError`` when the exponent has a dimension, and ``ValueError`` when a
         NaN or infinite exponent meets a quantity with units, or when the unit powers overflow.
         """
 
-    def __rpow__(self, base: _UnitOperand, modulus: _NumberOperand | None = None, /) -> Tolvat:
+    def __rpow__(self, base: _Operand, modulus: _NumberOperand | None = None, /) -> Tolvat:
         """``base ** self``; this quantity must be dimensionless."""
 
-    def __div__(self, other: _UnitOperand) -> Tolvat:
+    def __div__(self, other: _Operand) -> Tolvat:
         """As ``self / other``, but a bad ``other`` raises instead of giving ``NotImplemented``."""
 
-    def __rdiv__(self, other: _UnitOperand) -> Tolvat:
+    def __rdiv__(self, other: _Operand) -> Tolvat:
         """As ``other / self``, but a bad ``other`` raises instead of giving ``NotImplemented``."""
 
     def __neg__(self) -> Tolvat:
@@ -219,24 +279,40 @@ class Tolvat:
     def __ne__(self, other: object, /) -> bool:
         """The negation of ``==``; raises ``TypeError`` for another dimension."""
 
+    @overload
+    def __lt__(self, other: _Values, /) -> NDArray[np.bool_]:
+        """Element by element, the array's values counted as plain numbers: a boolean array."""
+    @overload
     def __lt__(self, other: _UnitOperand, /) -> bool:
         """``other`` converted into this quantity's units, compared exactly.
 
         Raises ``TypeError`` when ``other`` has another dimension.
         """
 
+    @overload
+    def __le__(self, other: _Values, /) -> NDArray[np.bool_]:
+        """Element by element, the array's values counted as plain numbers: a boolean array."""
+    @overload
     def __le__(self, other: _UnitOperand, /) -> bool:
         """``other`` converted into this quantity's units, compared exactly.
 
         Raises ``TypeError`` when ``other`` has another dimension.
         """
 
+    @overload
+    def __gt__(self, other: _Values, /) -> NDArray[np.bool_]:
+        """Element by element, the array's values counted as plain numbers: a boolean array."""
+    @overload
     def __gt__(self, other: _UnitOperand, /) -> bool:
         """``other`` converted into this quantity's units, compared exactly.
 
         Raises ``TypeError`` when ``other`` has another dimension.
         """
 
+    @overload
+    def __ge__(self, other: _Values, /) -> NDArray[np.bool_]:
+        """Element by element, the array's values counted as plain numbers: a boolean array."""
+    @overload
     def __ge__(self, other: _UnitOperand, /) -> bool:
         """``other`` converted into this quantity's units, compared exactly.
 
@@ -303,6 +379,30 @@ class Tolvat:
     def __deepcopy__(self, memo: dict[int, object], /) -> Tolvat:
         """A new, independent quantity equal to this one."""
 
+    # ---- NumPy's protocols (the guide's chapter "Arrays") ------------------------------------
+    def __array_ufunc__(self, ufunc: Callable[..., object], method: str, /, *inputs: object, **kwargs: object) -> object:
+        """NumPy's ufuncs on quantities: ``np.sqrt(q)``, ``np.add(q, r, out=s)``, ``np.add.reduce(q)``.
+
+        Each supported ufunc has a unit rule (the other operand converted into the first one's
+        units, the unit algebra, units kept, a plain result, angles or dimensionless operands);
+        any other ufunc, method or keyword raises ``TypeError``.
+        """
+
+    def __array_function__(
+        self, func: Callable[..., object], types: tuple[type, ...], args: tuple[object, ...], kwargs: dict[str, object], /
+    ) -> object:
+        """NumPy's functions on quantities: ``np.sum``, ``np.mean``, ``np.concatenate``, ``np.where``, the ``*_like`` ones...
+
+        A function that tolvat does not know raises ``TypeError`` ("tolvat does not support
+        numpy.<name> on quantities; use q.as_number(unit)"); none returns a silently unitless result.
+        """
+
+    def __array__(self, dtype: object = None, copy: bool | None = None) -> object:
+        """``np.asarray(q)``: the numbers of an array quantity in its own units, with a ``UserWarning``
+        naming the units dropped (none when it has no units). A quantity of one value becomes a
+        0-d object array holding it, as any Python object does.
+        """
+
 @final
 class LogTolvat:
     """An amount in a logarithmic ratio unit: value v in a unit of base b stands for the ratio b**v.
@@ -314,6 +414,10 @@ class LogTolvat:
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
     """``None``: logarithmic quantities compare by their ratios, so ``hash(x)`` raises ``TypeError``."""
+
+    def __array_ufunc__(self, ufunc: Callable[..., object], method: str, /, *inputs: object, **kwargs: object) -> object:
+        """NumPy's scalars meet a ``LogTolvat`` through its own operators (``np.float64(2) * x``); a
+        ``LogTolvat`` holds one value and does not mix with arrays (``TypeError``)."""
 
     @classmethod
     def unit(cls, unit_name_or_symbol: str) -> LogTolvat:

@@ -72,6 +72,51 @@ def make_operations():
     return ok + failing
 
 
+def make_array_operations():
+    """Operations on quantities over arrays: every path (fused loops over contiguous float64, the
+    array library's own operations over a strided view), about a third of them failing calls."""
+    import copy
+    import pickle
+
+    import numpy as np
+
+    a = U("m") * np.linspace(1.0, 2.0, 16)
+    b = Tolvat.wrap(np.linspace(1.0, 2.0, 32)[::2], "km")
+    c = U("°C") * np.arange(16.0)
+    x = np.arange(16.0)
+    g = L("dB") * 20
+
+    def fails(call, *exc_types):
+        def run():
+            try:
+                call()
+            except exc_types:
+                return
+            raise AssertionError("expected a failure")
+
+        return run
+
+    ok = [
+        lambda: U("km/hr") * x, lambda: x * U("s"), lambda: a + b, lambda: b - a, lambda: a * b, lambda: a / 2,
+        lambda: 2 / a, lambda: a**2, lambda: b**0.5, lambda: -a, lambda: +b, lambda: abs(c), lambda: a < b,
+        lambda: b >= U("m"), lambda: a.as_unit("ft"), lambda: b.as_number("m"), lambda: c.as_number("K"),
+        lambda: a.as_base_units(), lambda: (a * b).simplify(), lambda: str(a), lambda: b.latex(), lambda: format(c, ".1f"),
+        lambda: round(a, 1), lambda: b.round_sfig(2), lambda: a[3], lambda: b[1:4], lambda: a[a > U("m") * 1.5],
+        lambda: len(b), lambda: a.shape, lambda: list(b)[0], lambda: copy.deepcopy(b),
+        lambda: pickle.loads(pickle.dumps(a)), lambda: Tolvat.wrap(x, "s"), lambda: (Tolvat.empty() * x).exp(),
+        lambda: a.__setitem__(0, U("cm") * 100),
+    ]
+    failing = [
+        fails(lambda: a + U("s"), TypeError), fails(lambda: a + U("m") * np.arange(3.0), ValueError),
+        fails(lambda: a * np.array(["x"]), TypeError), fails(lambda: a**x, TypeError), fails(lambda: a + g, TypeError),
+        fails(lambda: float(a), TypeError), fails(lambda: a < U("s"), TypeError), fails(lambda: Tolvat.wrap(x.astype(int), "m"), TypeError),
+        fails(lambda: a.__setitem__(0, U("s")), TypeError), fails(lambda: b.exp(), TypeError),
+        fails(lambda: a.as_unit("s"), TypeError), fails(lambda: bool(a), ValueError),
+        fails(lambda: Tolvat._from_state(pickle.dumps(1)), TypeError, ValueError),
+    ]
+    return ok + failing
+
+
 def run(operations, count):
     """Runs `count` operations, cycling through the list."""
     n = len(operations)
@@ -89,8 +134,8 @@ def quiet():
     sys.unraisablehook = lambda args: None
 
 
-def measure_rss(count, warmup):
-    ops = make_operations()
+def measure_rss(count, warmup, arrays=False):
+    ops = make_array_operations() if arrays else make_operations()
     run(ops, warmup)
     gc.collect()
     before = resident_bytes()

@@ -314,3 +314,12 @@ def test_pickle_and_copies_round_trip():
     with pytest.raises(ValueError, match="without its array"):
         Tolvat._from_state(values[0])
     assert str(Tolvat._from_state(state, None)) == "1 [m]"
+
+
+def test_threads_share_array_quantities():
+    # The access rule covers array quantities like any other (free-threaded builds run this truly
+    # in parallel): only access conflicts, and every quantity measures what it did before.
+    import array_stress_workload
+
+    unexpected, drifted = array_stress_workload.run(threads=6, operations_per_thread=400)
+    assert unexpected == [] and drifted == []

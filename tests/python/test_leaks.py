@@ -37,3 +37,15 @@ def under_address_sanitizer():
 def test_resident_memory_does_not_grow():
     before, after = lw.measure_rss(count=100_000, warmup=20_000)
     assert after - before < 1024 * 1024
+
+
+def test_array_operations_leave_no_objects_behind():
+    # Every array operation's objects (arrays, buffers, temporaries of the step-by-step path) end
+    # with it: the interpreter's count of allocated blocks stays where it was.
+    ops = lw.make_array_operations()
+    lw.run(ops, 5_000)
+    gc.collect()
+    before = sys.getallocatedblocks()
+    lw.run(ops, 30_000)
+    gc.collect()
+    assert sys.getallocatedblocks() - before < 500

@@ -8,6 +8,8 @@ in a function that is never called.
 
 from typing import TYPE_CHECKING
 
+import numpy as np
+
 from tolvat import LogTolvat, Tolvat
 
 if TYPE_CHECKING:
@@ -124,6 +126,21 @@ assert_type(f"{db:.1f}", str)
 assert_type(round(db), float)
 assert_type(round(db, 2), float)
 assert_type(db.round_sfig(3), float)
+
+# ---- arrays -------------------------------------------------------------------------------------
+values = np.arange(3.0)
+lengths = U("m") * values
+assert_type(lengths, Tolvat)
+assert_type(values * U("m"), Tolvat)
+assert_type(Tolvat.wrap(values, "m"), Tolvat)
+assert_type(lengths + U("km") * values, Tolvat)
+assert_type(lengths[0], Tolvat)
+assert_type(len(lengths), int)
+assert_type(lengths.ndim, int)
+below: "np.ndarray[tuple[int, ...], np.dtype[np.bool_]]" = Tolvat.empty() * values < values
+for each in lengths:
+    assert_type(each, Tolvat)
+lengths[1] = U("cm") * 5
 
 
 # ---- uses the stubs reject ----------------------------------------------------------------------
