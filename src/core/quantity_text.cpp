@@ -1,8 +1,10 @@
 #include "quantity_text.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -13,6 +15,7 @@
 #include "single_unit.hpp"
 #include "small_vector.hpp"
 #include "spellings.hpp"
+#include "text_buffer.hpp"
 #include "unit_text.hpp"
 
 namespace tolvat {
@@ -21,11 +24,12 @@ namespace {
 // The most words of one name ("unified atomic mass unit", "pounds per square inch").
 constexpr std::size_t kMostWords = 4;
 
-bool is_space(char32_t c) noexcept {
-    return c == U' ' || (c >= U'\t' && c <= U'\r') || c == U'\u00A0' || (c >= U'\u2000' && c <= U'\u200A') ||
+inline bool is_space(char32_t c) noexcept {
+    if (c < 0x80) return c == U' ' || (c >= U'\t' && c <= U'\r');
+    return (c >= U'\t' && c <= U'\r') || c == U'\u00A0' || (c >= U'\u2000' && c <= U'\u200A') ||
            c == U'\u202F' || c == U'\u205F' || c == U'\u3000';
 }
-bool is_digit(char32_t c) noexcept { return c >= U'0' && c <= U'9'; }
+constexpr bool is_digit(char32_t c) noexcept { return c >= U'0' && c <= U'9'; }
 // The digit a superscript stands for, or -1.
 int superscript_digit(char32_t c) noexcept {
     switch (c) {
@@ -41,7 +45,7 @@ bool is_superscript_sign(char32_t c) noexcept { return c == U'\u207A' || c == U'
 bool is_minus(char32_t c) noexcept { return c == U'-' || c == U'\u2212'; }
 bool is_sign(char32_t c) noexcept { return c == U'+' || is_minus(c); }
 bool is_tight_operator(char32_t c) noexcept { return c == U'.' || c == U'\u00B7' || c == U'\u22C5'; }
-bool is_grammar(char32_t c) noexcept {
+constexpr bool is_grammar(char32_t c) noexcept {
     switch (c) {
         case U'/': case U'*': case U'.': case U'^': case U'(': case U')': case U'[': case U']': case U'+':
         case U'-': case U'\u00D7': case U'\u00B7': case U'\u22C5': case U'\u2212':
@@ -53,8 +57,16 @@ bool is_grammar(char32_t c) noexcept {
 // What `at` reads past the end of the text: no character at all.
 constexpr char32_t kEnd = 0x110000;
 
-bool is_name_char(char32_t c) noexcept {
-    return c >= 0x20 && c != 0x7F && c != kEnd && !is_space(c) && !is_digit(c) && !is_grammar(c) && superscript_digit(c) < 0 && !is_superscript_sign(c);
+// Which ASCII characters may be part of a name.
+constexpr auto kAsciiNameChars = [] {
+    std::array<bool, 128> table{};
+    for (char32_t c = 0x21; c < 0x7F; ++c) table[c] = !is_digit(c) && !is_grammar(c);
+    return table;
+}();
+
+inline bool is_name_char(char32_t c) noexcept {
+    if (c < 0x80) return kAsciiNameChars[c];
+    return c != kEnd && !is_space(c) && !is_digit(c) && !is_grammar(c) && superscript_digit(c) < 0 && !is_superscript_sign(c);
 }
 
 // Case-insensitive comparison with a lower-case ASCII word.
@@ -81,20 +93,6 @@ void raise_to(Quantity& q, double p) {
     q.unit = p == 0.0 ? UnitCollection() : UnitCollection::pow(q.unit, p);
     if (q.value != 1.0) q.value = std::pow(q.value, p);
 }
-void multiply_into(std::optional<Quantity>& acc, Quantity&& q) {
-    if (!acc) {
-        acc = std::move(q);
-        return;
-    }
-    acc->unit = std::move(acc->unit) * q.unit;
-    acc->value *= q.value;
-}
-void divide_into(std::optional<Quantity>& acc, Quantity&& q) {
-    if (!acc) acc = Quantity{};
-    acc->unit = std::move(acc->unit) / q.unit;
-    acc->value /= q.value;
-}
-
 // The longest text a name can have: table names, symbols and aliases with the longest prefix
 // name, and a plural ending; longer spans are never looked up.
 std::size_t longest_table_name() noexcept {
@@ -149,14 +147,16 @@ private:
         char32_t close = 0;                          // ')' or ']'; 0 for the whole text
         std::optional<Quantity> sum;                 // the terms read so far
         bool negative = false;                       // the sign of the term being read
-        std::optional<Quantity> per;                 // the term up to its last 'per'
-        bool per_pending = false;
-        std::optional<Quantity> loose;               // the operands joined by '/', '*', '×'
-        char32_t loose_op = 0;                       // waiting for its right operand
-        std::optional<Quantity> tight;               // the product being read
+        // The term read so far. Each operand multiplies it or divides it as it comes, left to
+        // right: after '/' it divides, after '*' or '×' it multiplies, and after a 'per' every
+        // operand divides but those after a '/' of their own ("J per kg/K" is J·K/kg). The
+        // products of an operand go the same way as the operand ("W/m2 K" divides by K too).
+        Quantity term;
+        bool term_used = false;  // something was read into `term`
+        bool divide = false;     // the operand being read divides
+        bool after_per = false;
         double pending_power = 1.0;                  // 'square' or 'cubic' before an atom
         bool has_unit = false;                       // the term holds a unit or a group
-        bool empty = true;                           // nothing read in this frame yet
     };
 
     enum class AtomKind { Number, Name, Group };
@@ -167,6 +167,11 @@ private:
         if (i >= text_.size()) {
             if (len) *len = 0;
             return kEnd;
+        }
+        const auto byte = static_cast<unsigned char>(text_[i]);
+        if (byte < 0x80) {
+            if (len) *len = 1;
+            return byte;
         }
         char32_t c;
         const std::size_t n = decode_utf8(text_, i, c);
@@ -225,52 +230,41 @@ private:
     bool read_exponent(std::size_t op, std::size_t& i, double& power);
     bool read_postfix(std::size_t& i, Quantity& atom, AtomKind kind);
     Word read_word(std::size_t i, std::size_t& end, Quantity& unit);
-    std::optional<Quantity> lookup(std::string_view span) const;
+    // The quantity a name stands for, into `out`; false when it names nothing.
+    bool lookup(std::string_view span, Quantity& out) const;
     // The error recorded by the failing step whose result is passed.
     Expected<Quantity, QuantityTextError> failed(bool) { return std::move(error_); }
 
     void fold_atom(Frame& f, Quantity&& atom) {
         raise_to(atom, f.pending_power);
         f.pending_power = 1.0;
-        f.empty = false;
-        multiply_into(f.tight, std::move(atom));
-    }
-    static void end_operand(Frame& f) {
-        if (!f.tight) return;
-        if (f.loose_op == U'/') {
-            divide_into(f.loose, std::move(*f.tight));
+        if (!f.term_used && !f.divide) {
+            f.term = std::move(atom);
+        } else if (f.divide) {
+            f.term.unit = std::move(f.term.unit) / atom.unit;
+            f.term.value /= atom.value;
         } else {
-            multiply_into(f.loose, std::move(*f.tight));
+            f.term.unit = std::move(f.term.unit) * atom.unit;
+            f.term.value *= atom.value;
         }
-        f.tight.reset();
-        f.loose_op = 0;
-    }
-    static void end_per(Frame& f) {
-        end_operand(f);
-        if (!f.loose) return;
-        if (f.per_pending) {
-            divide_into(f.per, std::move(*f.loose));
-        } else {
-            multiply_into(f.per, std::move(*f.loose));
-        }
-        f.loose.reset();
-        f.per_pending = false;
+        f.term_used = true;
     }
     bool end_term(Frame& f) {
-        end_per(f);
-        if (!f.per) return true;
-        Quantity term = std::move(*f.per);
-        f.per.reset();
-        if (f.negative) term.value = -term.value;
+        if (!f.term_used) return true;
+        if (f.negative) f.term.value = -f.term.value;
         f.negative = false;
         f.has_unit = false;
+        f.term_used = false;
+        f.divide = false;
+        f.after_per = false;
         if (!f.sum) {
-            f.sum = std::move(term);
-            return true;
+            f.sum = std::move(f.term);
+        } else {
+            Expected<Quantity> total = add(*f.sum, f.term);
+            if (!total) return arithmetic(std::move(total).error());
+            f.sum = std::move(total).value();
         }
-        Expected<Quantity> total = add(*f.sum, term);
-        if (!total) return arithmetic(std::move(total).error());
-        f.sum = std::move(total).value();
+        f.term = Quantity{};
         return true;
     }
 
@@ -279,20 +273,27 @@ private:
     QuantityTextError error_;
 };
 
-std::optional<Quantity> Reader::lookup(std::string_view span) const {
+bool Reader::lookup(std::string_view span, Quantity& out) const {
+    auto found = [&out](Quantity q) {
+        out = std::move(q);
+        return true;
+    };
+    auto found_unit = [&found](SingleUnit unit) {
+        return found(Quantity{UnitCollection::coerce_unit_to_collection(std::move(unit)), 1.0});
+    };
     for (const TextName& name : names_) {
-        if (name.name == span) return name.quantity;
+        if (name.name == span) return found(name.quantity);
     }
     if (std::optional<SingleUnit> unit = search_for_unit_name(span)) {
-        return Quantity{UnitCollection::coerce_unit_to_collection(std::move(*unit)), 1.0};
+        return found_unit(std::move(*unit));
     }
-    if (const Spelling* row = find_other_spelling(span)) return Quantity{spelling_units(*row), row->number};
+    if (const Spelling* row = find_other_spelling(span)) return found(Quantity{spelling_units(*row), row->number});
     // The micro sign, or the Greek letter mu, for the prefix symbol "u".
     for (std::string_view micro : {std::string_view("\u00B5"), std::string_view("\u03BC")}) {
         if (span.size() > micro.size() && span.substr(0, micro.size()) == micro) {
             std::string written = "u" + std::string(span.substr(micro.size()));
             if (std::optional<SingleUnit> unit = search_for_unit_name(written)) {
-                return Quantity{UnitCollection::coerce_unit_to_collection(std::move(*unit)), 1.0};
+                return found_unit(std::move(*unit));
             }
         }
     }
@@ -305,8 +306,7 @@ std::optional<Quantity> Reader::lookup(std::string_view span) const {
         }
         const UnitDef* row = query_unit_symbols_internal(span.substr(prefix.symbol.size()));
         if (row != nullptr && row->offset == 0.0) {
-            return Quantity{UnitCollection::coerce_unit_to_collection(SingleUnit::create_from_unit_def_static(*row, &prefix)),
-                            1.0};
+            return found_unit(SingleUnit::create_from_unit_def_static(*row, &prefix));
         }
     }
     // Plurals of names: the last word ("meters", "fluid ounces") or the first ("degrees
@@ -321,13 +321,16 @@ std::optional<Quantity> Reader::lookup(std::string_view span) const {
         singulars(span.substr(begin, end - begin), forms, count);
         for (std::size_t k = 0; k < count; ++k) {
             std::string written = std::string(span.substr(0, begin)) + forms[k] + std::string(span.substr(end));
+            if (const Spelling* row = find_other_spelling(written); row != nullptr && written.size() > 3) {
+                return found(Quantity{spelling_units(*row), row->number});  // "litres"
+            }
             if (!names_a_unit(written)) continue;
             if (std::optional<SingleUnit> unit = search_for_unit_name(written)) {
-                return Quantity{UnitCollection::coerce_unit_to_collection(std::move(*unit)), 1.0};
+                return found_unit(std::move(*unit));
             }
         }
     }
-    return std::nullopt;
+    return false;
 }
 
 // A name, longest first over up to four words, or a keyword, or a word that is a number (inf,
@@ -360,24 +363,24 @@ Reader::Word Reader::read_word(std::size_t i, std::size_t& end, Quantity& unit) 
         bool extra = false;
         for (const TextName& name : names_) extra = extra || name.name == span;
         if (span.size() > longest && !extra) continue;
-        if (std::optional<Quantity> q = lookup(span)) {
-            unit = std::move(*q);
+        if (lookup(span, unit)) {
             end = ends[count - 1];
             return Word::Unit;
         }
     }
     end = ends[0];
     const std::string_view word = text_.substr(i, end - i);
-    if (word == "per") return Word::Per;
-    if (word == "square" || word == "sq") return Word::Square;
-    if (word == "cubic" || word == "cu") return Word::Cubic;
-    if (word == "squared") return Word::Squared;
-    if (word == "cubed") return Word::Cubed;
+    if (word.size() >= 2 && (word[0] == 'p' || word[0] == 's' || word[0] == 'c')) {
+        if (word == "per") return Word::Per;
+        if (word == "square" || word == "sq") return Word::Square;
+        if (word == "cubic" || word == "cu") return Word::Cubic;
+        if (word == "squared") return Word::Squared;
+        if (word == "cubed") return Word::Cubed;
+    }
     bool extra = false;
     for (const TextName& name : names_) extra = extra || name.name == word;
     if (word.size() <= longest || extra) {
-        if (std::optional<Quantity> q = lookup(word)) {
-            unit = std::move(*q);
+        if (lookup(word, unit)) {
             return Word::Unit;
         }
     }
@@ -407,9 +410,10 @@ std::optional<double> Reader::read_decimal(std::size_t& i) const {
 // A number at i: Python's float syntax with '_' between digits, an exponent written 'e', or
 // '×10^' and its kin. Moves i past it; nothing (i unchanged) when there is no number at i.
 std::optional<double> Reader::read_number(std::size_t& i) {
-    std::string digits;
+    // The digits without grouping, with the exponent: short enough for the stack almost always.
+    TextBuffer digits;
     std::size_t j = i;
-    auto read_digits = [&](std::string& out) {
+    auto read_digits = [&](auto& out) {
         // One or more digits, single underscores between them.
         const std::size_t start = j;
         while (j < text_.size()) {
@@ -426,20 +430,42 @@ std::optional<double> Reader::read_number(std::size_t& i) {
         }
         return j > start;
     };
+    // Digits grouped in threes with spaces, as the SI writes them ("299 792 458", "6.626 070 15"):
+    // after a group of `last` digits, a space and a group of exactly three digits (or, ending a
+    // fraction, one to three) that no digit follows.
+    auto read_groups = [&](std::size_t last, bool fraction) {
+        while (last == 3 || (!fraction && last > 0 && last < 3 && digits.size() == last)) {
+            std::size_t len;
+            const char32_t space = at(j, &len);
+            if (space != U' ' && space != U'\u00A0' && space != U'\u2009' && space != U'\u202F') return;
+            std::size_t k = j + len;
+            std::size_t n = 0;
+            while (n < 4 && is_digit(at(k + n))) ++n;
+            if (n == 0 || n > 3 || (!fraction && n != 3) || at(k + n) == U'_') return;
+            digits.append(text_.substr(k, n));
+            j = k + n;
+            last = n;
+        }
+    };
+    const std::size_t whole_start = j;
     const bool whole = read_digits(digits);
+    if (whole && digits.size() == j - whole_start && digits.size() <= 3) read_groups(digits.size(), false);
     if (j < text_.size() && text_[j] == '.') {
         const char32_t after = at(j + 1);
         if (is_digit(after)) {
             digits.push_back('.');
             ++j;
+            const std::size_t fraction_start = j;
+            const std::size_t before = digits.size();
             read_digits(digits);
+            if (digits.size() - before == j - fraction_start) read_groups(digits.size() - before, true);
         } else if (whole && (after == kEnd || is_space(after) || after == U')' || after == U']' || after == U'/')) {
             ++j;  // "5." is 5
         }
     } else if (!whole) {
         return std::nullopt;
     }
-    if (digits.empty() || digits == ".") return std::nullopt;
+    if (digits.size() == 0 || digits.view() == ".") return std::nullopt;
     // The exponent: e-notation, or a product with ten to a power.
     std::string exponent;
     if (j < text_.size() && (text_[j] == 'e' || text_[j] == 'E')) {
@@ -502,20 +528,48 @@ std::optional<double> Reader::read_number(std::size_t& i) {
             }
         }
     }
-    if (!exponent.empty()) digits += "e" + exponent;
+    if (!exponent.empty()) {
+        digits.push_back('e');
+        digits.append(exponent);
+    }
+    if (exponent.empty()) {
+        // Digits with at most one point and no more than fifteen in all: the integer they make
+        // and the power of ten are both exact doubles, so one division or multiplication rounds
+        // correctly, as from_chars would.
+        std::uint64_t mantissa = 0;
+        int places = -1;  // digits after the point; -1 before one
+        int count = 0;
+        for (const char c : digits.view()) {
+            if (c == '.') {
+                places = 0;
+                continue;
+            }
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+            ++count;
+            if (places >= 0) ++places;
+        }
+        static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8,
+                                             1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        if (count <= 15) {
+            i = j;
+            const double whole = static_cast<double>(mantissa);
+            return places > 0 ? whole / kPowers[places] : whole;
+        }
+    }
     double value = 0.0;
     const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
     (void)ptr;
     if (ec == std::errc::result_out_of_range) {
+        const std::string_view all = digits.view();
         // Too large or too small for a double: infinity or zero, as Python's float() gives.
-        const std::size_t first = digits.find_first_of("123456789");
-        const std::size_t point = std::min(digits.find('.'), digits.find('e'));
-        long long magnitude = first == std::string::npos ? 0
+        const std::size_t first = all.find_first_of("123456789");
+        const std::size_t point = std::min({all.find('.'), all.find('e'), all.size()});
+        long long magnitude = first == std::string_view::npos ? 0
                                                          : (first < point ? static_cast<long long>(point - first)
                                                                           : -static_cast<long long>(first - point));
-        const std::size_t e = digits.find('e');
-        if (e != std::string::npos) {
-            const std::string_view exp_text(digits.data() + e + 1, digits.size() - e - 1);
+        const std::size_t e = all.find('e');
+        if (e != std::string_view::npos) {
+            const std::string_view exp_text = all.substr(e + 1);
             const bool negative = !exp_text.empty() && exp_text[0] == '-';
             // Its length alone says enough when it is long.
             long long x = 0;
@@ -582,6 +636,8 @@ bool Reader::read_postfix(std::size_t& i, Quantity& atom, AtomKind kind) {
     while (true) {
         std::size_t len;
         const char32_t c = at(i, &len);
+        // Most atoms are followed by an operator, a bracket or the end: nothing to read.
+        if (c == U'/' || c == U'.' || c == U')' || c == U']' || c == kEnd || c == U'+' || c == U'(') return true;
         if (trailing_allowed) {
             trailing_allowed = false;
             std::size_t k = i;
@@ -627,7 +683,7 @@ bool Reader::read_postfix(std::size_t& i, Quantity& atom, AtomKind kind) {
             i = k;
             continue;
         }
-        if (j > i && is_name_char(d)) {
+        if (j > i && (d == U's' || d == U'c')) {
             const std::size_t end = segment_end(j);
             const std::string_view word = text_.substr(j, end - j);
             if (word == "squared" || word == "cubed") {
@@ -696,7 +752,6 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                 Frame inner;
                 inner.open = i;
                 inner.close = c == U'(' ? U')' : U']';
-                f.empty = false;
                 frames.emplace_back(std::move(inner));
                 i += len;
                 term_start = true;
@@ -729,10 +784,9 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                     }
                     case Word::Per:
                         // "per second" on its own: one per second.
-                        if (!f.tight && !f.loose && !f.per) f.per = Quantity{};
-                        end_per(f);
-                        f.per_pending = true;
-                        f.empty = false;
+                        f.term_used = true;
+                        f.after_per = true;
+                        f.divide = true;
                         set_op(i, end);
                         i = end;
                         continue;
@@ -746,6 +800,14 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                     case Word::Cubed:
                         return failed(malformed("'" + std::string(text_.substr(i, end - i)) + "' follows no unit", i, end));
                 }
+            } else if (c == U'/' && !required && !f.term_used) {
+                // A '/' that begins a term or a bracket: one over what follows ("/min", as in UCUM).
+                f.term_used = true;
+                f.divide = true;
+                set_op(i, i + len);
+                i += len;
+                term_start = false;
+                continue;
             } else {
                 if (is_grammar(c) || superscript_digit(c) >= 0 || is_superscript_sign(c)) {
                     return failed(malformed("'" + std::string(text_.substr(i, len)) + "' has nothing before it", i,
@@ -804,8 +866,7 @@ Expected<Quantity, QuantityTextError> Reader::run() {
             continue;
         }
         if (c == U'/' || c == U'\u00D7' || (c == U'*' && at(i + 1) != U'*')) {
-            end_operand(f);
-            f.loose_op = c == U'/' ? U'/' : U'*';
+            f.divide = (c == U'/') != f.after_per;
             set_op(i, i + len);
             i += len;
             want_operand = true;

@@ -66,7 +66,15 @@ bool read_names(PyObject* units, PyObject*& items, std::vector<TextName>& names)
         }
         const std::optional<std::string_view> name = text_argument(PyTuple_GET_ITEM(pair, 0), "units");
         if (!name) return false;
-        std::optional<Quantity> quantity = coerce_argument(PyTuple_GET_ITEM(pair, 1), "units");
+        PyObject* value = PyTuple_GET_ITEM(pair, 1);
+        if (is_tolvat(value) && as_tolvat(value)->has_array) {
+            // A text stands for one quantity; a name of many values would lose all but its units.
+            PyErr_Format(PyExc_TypeError, "the name '%s' stands for an array; a name stands for one value",
+                         std::string(*name).c_str());
+            add_argument_note("units");
+            return false;
+        }
+        std::optional<Quantity> quantity = coerce_argument(value, "units");
         if (!quantity) return false;
         names.push_back(TextName{*name, std::move(*quantity)});
     }

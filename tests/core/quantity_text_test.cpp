@@ -49,7 +49,7 @@ TEST(QuantityText, TheGrammarReadsWhatPeopleWrite) {
         {"kg m", "kg.m", 1.0}, {"N m", "N.m", 1.0}, {"N\u00B7m", "N.m", 1.0}, {"N-m", "N.m", 1.0},
         {"W/m2.K", "W/m2.K", 1.0}, {"W/m^2 K", "W/m2.K", 1.0}, {"W/(m2\u00B7K)", "W/m2.K", 1.0},
         {"J/kg*K", "J.K/kg", 1.0}, {"J/kg\u00D7K", "J.K/kg", 1.0}, {"m/s/s", "m/s2", 1.0},
-        {"meters per second", "m/s", 1.0}, {"m per s per s", "m/s2", 1.0}, {"per second", "1/s", 1.0},
+        {"meters per second", "m/s", 1.0}, {"m per s per s", "m/s2", 1.0}, {"per second", "1/s", 1.0}, {"/min", "1/min", 1.0}, {"mL/(/s)", "mL.s", 1.0},
         {"J per kg K", "J/kg.K", 1.0}, {"m / s", "m/s", 1.0}, {"mg/100 g", "", 1e-5},
         // powers
         {"m2", "m2", 1.0}, {"m^2", "m2", 1.0}, {"m**2", "m2", 1.0}, {"m\u00B2", "m2", 1.0}, {"m\u00B3", "m3", 1.0},
@@ -110,7 +110,8 @@ TEST(QuantityText, FailuresNameThePieceAndItsPlace) {
         {"[m)", Kind::Malformed, 2, nullptr},
         {"()", Kind::Malformed, 0, nullptr},
         {"m/", Kind::Malformed, 1, "'/' has nothing after it at position 1"},
-        {"/s", Kind::Malformed, 0, nullptr},
+        {"m/(/s", Kind::Malformed, 2, nullptr},
+        {"*s", Kind::Malformed, 0, nullptr},
         {"m..s", Kind::Malformed, 2, nullptr},
         {"N.m2/s.2", Kind::Malformed, 7, nullptr},
         {"m^", Kind::Malformed, 1, "'^' needs a power at position 1"},

@@ -2,10 +2,13 @@
 quantity's parts: value, units, dimension, is_compatible."""
 
 import math
+import pathlib
 import types
 import warnings
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from tolvat import LogTolvat, Tolvat
 
@@ -81,6 +84,9 @@ def test_arguments():
     assert "while processing 'units'" in caught.value.__notes__
     with pytest.raises(TypeError):
         P("2 x", units=[1, 2])
+    import numpy as np
+    with pytest.raises(TypeError, match="stands for an array"):
+        P("2 x", units={"x": U("m") * np.array([1.0, 2.0])})
 
 
 def test_extra_units_parse_and_nothing_is_kept_between_calls():
@@ -139,3 +145,180 @@ def test_inspection_members():
         q.is_compatible("furlongz")
     # The members read; they change nothing.
     assert str(q) == "90 [km/hr]"
+
+
+CORPUS = pathlib.Path(__file__).parent / "data" / "quantity_texts.tsv"
+
+
+def corpus():
+    rows = []
+    for number, line in enumerate(CORPUS.read_text(encoding="utf-8").splitlines(), 1):
+        if line and not line.startswith("#"):
+            text, expression = line.split("\t")
+            rows.append((number, text, expression))
+    return rows
+
+
+def test_corpus():
+    rows = corpus()
+    assert len(rows) >= 300
+    names = {"U": U, "E": Tolvat.empty()}
+    failures = []
+    for number, text, expression in rows:
+        try:
+            same(P(text), eval(expression, names))
+        except Exception as error:  # collect them all, then fail once
+            failures.append(f"line {number}: {text!r}: {type(error).__name__}: {error}")
+    assert not failures, "\n".join(failures)
+
+
+def catalogue_rows(heading):
+    """The (name, symbol) columns of one table of docs/catalogue.md."""
+    text = (pathlib.Path(__file__).resolve().parents[2] / "docs" / "catalogue.md").read_text(encoding="utf-8")
+    section = text.split(f"## {heading}", 1)[1].split("\n## ", 1)[0]
+    rows = []
+    for line in section.splitlines():
+        cells = [c.strip() for c in line.split("|")]
+        if len(cells) > 4 and cells[1].isdigit():
+            rows.append((cells[2].strip("`"), cells[3].strip("`")))
+    return rows
+
+
+UNITS = catalogue_rows("Units")
+PREFIXES = catalogue_rows("Prefixes")
+
+
+def reads_back(q, shadowing=True):
+    """Tolvat.parse of str(q) and of q.descriptive() give the same value bits and units. A unit
+    whose printed symbol is an earlier unit's own (the darcy prints as 'd', the day's symbol)
+    reads back as that unit, so the plain form is checked only where Tolvat.unit agrees."""
+    plain = str(q)
+    number, _, unit_text = plain.partition(" ")
+    try:
+        printed = U(unit_text[1:-1]) if unit_text != "[]" and shadowing else q
+    except LookupError:
+        # "myriaA": the search takes "myria" only before names; parse also reads the printed
+        # symbol, as the myria of the unit the symbol names.
+        assert unit_text.startswith("[myria"), plain
+        printed = U(unit_text[6:-1]) * 1e4
+    # The printed units read as other units: another dimension, or another size.
+    shadowed = shadowing and (not printed.is_compatible(q) or not math.isclose(
+        (printed * float(number)).as_number(q.units), q.value, rel_tol=1e-9))
+    if not shadowed:
+        back = P(plain)
+        assert str(back) == plain and back.dimension == q.dimension, (plain, back)
+        assert back.value == float(number) or math.isnan(back.value)
+    descriptive = q.descriptive()  # leaves q in its simply simplified units
+    back = P(descriptive)
+    assert back.value == q.value or math.isnan(q.value), (descriptive, back)
+    assert back.descriptive() == descriptive and back.dimension == q.dimension
+
+
+def test_every_table_unit_and_prefix_reads_back():
+    assert len(UNITS) > 100 and len(PREFIXES) > 30
+    for name, symbol in UNITS:
+        reads_back(U(name) * 2.5)
+        reads_back(U(symbol) / U("s2") * -0.125)
+        for prefix_name, prefix_symbol in PREFIXES:
+            for text in (prefix_name + name, prefix_symbol + symbol):
+                try:
+                    q = U(text)
+                except LookupError:
+                    continue  # no such unit (offsets take no prefix, "myria" takes only names)
+                reads_back(q * 3)
+
+
+SIMPLE = ["m", "s", "kg", "km", "hr", "N", "J", "W", "K", "mol", "A", "g", "L", "ft", "in", "lb",
+          "Pa", "Hz", "min", "mi", "V", "cd", "USD", "mm", "ms", "kWh", "°C"]
+
+
+def test_random_compound_quantities_read_back():
+    import random
+    rng = random.Random(25)
+    for _ in range(3000):
+        q = Tolvat.empty() * rng.choice([1.0, -2.5, 1e-9, 6.02e23, rng.uniform(-1e6, 1e6), rng.lognormvariate(0, 20)])
+        for _ in range(rng.randint(1, 4)):
+            q = q * U(rng.choice(SIMPLE)) ** rng.choice([1, 1, 2, 3, -1, -2, 0.5, -1.5])
+        reads_back(q, shadowing=False)  # these symbols are no other unit's
+
+
+# Random texts of the grammar, each with the quantity the library's own operators give for it.
+ATOMS = ["m", "s", "kg", "km", "hr", "N", "J", "W", "K", "mol", "A", "g", "L", "ft", "in", "lb",
+         "Pa", "Hz", "min", "V", "mm", "kWh"]
+SUPERSCRIPT = str.maketrans("0123456789-", "⁰¹²³⁴⁵⁶⁷⁸⁹⁻")
+
+
+@st.composite
+def factors(draw, depth):
+    """A factor: a unit, or a bracketed expression, with a power in one of its spellings."""
+    if depth > 0 and draw(st.booleans()):
+        text, value = draw(expressions(depth - 1))
+        text = f"({text})"
+        bracketed = True
+    else:
+        name = draw(st.sampled_from(ATOMS))
+        text, value = name, U(name)
+        bracketed = False
+    power = draw(st.sampled_from([1, 1, 1, 2, 3, -1, -2, 0.5, -0.5]))
+    if power != 1:
+        forms = [f"^{power}", f"**{power}", f"^({power})"]
+        if power == int(power):
+            forms.append(str(int(power)).translate(SUPERSCRIPT))
+            if not bracketed:
+                forms.append(str(int(power)))  # trailing digits: m2, s-1
+        if power == 0.5:
+            forms.append("^(1/2)")
+        text += draw(st.sampled_from(forms))
+        value = value ** power
+    return text, value
+
+
+@st.composite
+def products(draw, depth):
+    """Factors joined by the tight products."""
+    text, value = draw(factors(depth))
+    for _ in range(draw(st.integers(0, 2))):
+        t, v = draw(factors(depth))
+        text += draw(st.sampled_from([".", "·", " ", " · "])) + t
+        value = value * v
+    return text, value
+
+
+@st.composite
+def expressions(draw, depth=2):
+    """Products joined by '/', '*' and '×', left to right, and 'per'."""
+    text, value = draw(products(depth))
+    for _ in range(draw(st.integers(0, 2))):
+        op = draw(st.sampled_from(["/", " / ", "*", "×", " per "]))
+        t, v = draw(products(depth))
+        if op == " per ":
+            # 'per' divides by everything up to the next 'per': only at the end here.
+            return text + op + t, value / v
+        text += op + t
+        value = value * v if op in ("*", "×") else value / v
+    return text, value
+
+
+@st.composite
+def quantity_texts(draw):
+    number = draw(st.floats(min_value=-1e6, max_value=1e6, allow_nan=False).filter(lambda x: x != 0))
+    text, value = draw(expressions())
+    return f"{number!r} {text}", value * number
+
+
+@given(quantity_texts())
+@settings(max_examples=200, deadline=None)
+def test_grammar_texts_mean_what_the_operators_give(case):
+    text, expected = case
+    q = P(text)
+    assert q.dimension == expected.dimension, text
+    got, want = q.as_number(expected), float(expected)
+    assert got == pytest.approx(want, rel=1e-9), text
+
+
+@given(st.floats(allow_nan=False, allow_infinity=False), st.sampled_from(["{!r}", "{:.6g}", "{:f}", "{:_}", "{:.17e}", "{:E}"]))
+@settings(max_examples=300, deadline=None)
+def test_numbers_read_as_python_reads_them(x, form):
+    text = form.format(x)
+    assert P(text + " m").value == float(text)
+    assert P(text.replace("-", "−") + " s").value == float(text)

@@ -1,0 +1,169 @@
+// libFuzzer target over the strict reading of quantity texts (core/quantity_text.hpp).
+//
+// An input is one text. The last byte picks whether a few extra names are given, so that the
+// caller's names take part too. Besides the sanitizers' own checks, the target aborts when a
+// reading breaks a rule that holds for every text: a result has finite powers and renders; a
+// failure points inside the text and its caret note frames it; the memo gives what a fresh read
+// gives; and reading the printed form of a result gives the same dimension, unless a printed
+// symbol is an earlier unit's own ("d" is the day's, never the darcy's). It keeps the slowest
+// input it has seen and prints it at exit (TOLVAT_FUZZ_SLOW_MS aborts on slower ones instead).
+#include <chrono>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "core/number_text.hpp"
+#include "core/quantity_text.hpp"
+#include "core/render.hpp"
+#include "core/unit_collection.hpp"
+
+using namespace tolvat;
+
+namespace {
+
+[[noreturn]] void fail(const char* what, std::string_view text) {
+    std::fprintf(stderr, "fuzz invariant broken: %s (%zu bytes)\n", what, text.size());
+    std::abort();
+}
+
+std::size_t code_points(std::string_view text) {
+    std::size_t n = 0;
+    for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+bool same_dimension(const BaseExponents& a, const BaseExponents& b) {
+    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
+        if (!(a[i] == b[i])) return false;
+    }
+    return true;
+}
+
+// Every table unit's printed symbol reads as that unit unless an earlier row holds the same text.
+bool prints_unambiguously(const UnitCollection& c) {
+    for (const UnitEntry& entry : c.units()) {
+        const std::string symbol = entry.unit.symbol().str();
+        const std::optional<SingleUnit> read = search_for_unit_name(symbol);
+        if (entry.unit.is_custom() || !read || !(*read == entry.unit)) return false;
+    }
+    return true;
+}
+
+void check(std::string_view text, bool with_names) {
+    const Quantity metre{*UnitCollection::from_unit_name("m"), 1.7018};
+    const TextName names[] = {{"smoot", metre}, {"per cent", Quantity{UnitCollection(), 0.01}}};
+    const Expected<Quantity, QuantityTextError> q =
+        with_names ? parse_quantity_text(text, names) : parse_quantity_text(text);
+    if (!with_names) {
+        const Expected<Quantity, QuantityTextError> memo = parse_quantity_text_memo(text);
+        if (memo.has_value() != q.has_value()) fail("the memo disagrees", text);
+        if (q && !(memo->unit.same_entries(q->unit) &&
+                   (memo->value == q->value || (std::isnan(memo->value) && std::isnan(q->value))))) {
+            fail("the memo gives another quantity", text);
+        }
+    }
+    if (!q) {
+        const QuantityTextError& e = q.error();
+        if (e.kind != QuantityTextError::Kind::Arithmetic) {
+            if (e.position > code_points(text)) fail("an error points past the text", text);
+            const std::string note = caret_note(text, e);
+            if (note.find('\n') == std::string::npos || note.back() != '^') fail("a caret note lost its caret", text);
+        } else if (e.message.empty()) {
+            fail("an arithmetic error without a message", text);
+        }
+        return;
+    }
+    if (!exponents_finite(q->unit.exponents())) fail("a result with powers out of range", text);
+    for (const UnitEntry& entry : q->unit.units()) {
+        if (!std::isfinite(entry.power)) fail("a unit with a power out of range", text);
+    }
+    // The printed form reads back with the same dimension.
+    std::string printed;
+    append_number_text(printed, q->value);
+    printed += " " + as_string(q->unit);
+    if (!with_names && prints_unambiguously(q->unit)) {
+        const Expected<Quantity, QuantityTextError> back = parse_quantity_text(printed);
+        if (!back) fail("the printed form does not read back", text);
+        if (!same_dimension(back->unit.exponents(), q->unit.exponents())) fail("the printed form reads as another dimension", text);
+    }
+}
+
+struct Slowest {
+    double ms = 0.0;
+    std::string input;
+    ~Slowest() {
+        if (ms <= 0.0) return;
+        std::string shown;
+        for (unsigned char ch : input.substr(0, 200)) {
+            if (ch >= 0x20 && ch < 0x7f && ch != '\\') {
+                shown += static_cast<char>(ch);
+            } else {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\x%02x", ch);
+                shown += buf;
+            }
+        }
+        std::fprintf(stderr, "slowest input: %.3f ms (%zu bytes): %s\n", ms, input.size(), shown.c_str());
+    }
+};
+Slowest g_slowest;
+
+double slow_limit_ms() {
+    static const double limit = [] {
+        const char* text = std::getenv("TOLVAT_FUZZ_SLOW_MS");
+        return text != nullptr ? std::atof(text) : 0.0;
+    }();
+    return limit;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto start = std::chrono::steady_clock::now();
+    std::string_view text(reinterpret_cast<const char*>(data), size);
+    const bool with_names = size > 0 && (data[size - 1] & 1) != 0 && (data[size - 1] & 0x80) != 0;
+    check(text, with_names);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    if (ms > g_slowest.ms) {
+        g_slowest.ms = ms;
+        g_slowest.input.assign(text);
+    }
+    if (slow_limit_ms() > 0.0 && ms > slow_limit_ms()) {
+        std::fprintf(stderr, "input took %.3f ms\n", ms);
+        std::abort();
+    }
+    return 0;
+}
+
+#ifdef TOLVAT_FUZZ_STANDALONE
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::size_t count = 0;
+    auto run_file = [&](const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        ++count;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::filesystem::path path(argv[i]);
+        if (std::filesystem::is_directory(path)) {
+            for (const auto& entry : std::filesystem::directory_iterator(path)) {
+                if (entry.is_regular_file()) run_file(entry.path());
+            }
+        } else {
+            run_file(path);
+        }
+    }
+    std::fprintf(stderr, "replayed %zu inputs\n", count);
+    return 0;
+}
+#endif
