@@ -30,7 +30,7 @@ import os
 
 import matplotlib
 from matplotlib.figure import Figure
-from matplotlib.ticker import FixedLocator, FuncFormatter, LogLocator, NullFormatter
+from matplotlib.ticker import FixedLocator, FuncFormatter, LogLocator, NullLocator
 
 FORMAT = 1
 
@@ -166,13 +166,17 @@ def arrays_figure(run, tag):
                 style = dict(STYLE[impl], markersize=4.5 if impl != "tolvat" else 6)
                 (handles[impl],) = ax.plot(ns, seconds, gid=impl, linewidth=1.6 if impl == "tolvat" else 1.1,
                                            zorder=3 if impl == "tolvat" else 2, **style)
+        if "tolvat" in present and not any(e["row"] == row and e["implementation"] == "tolvat" for e in entries):
+            ax.text(0.03, 0.96, "no tolvat figure in this run", transform=ax.transAxes, va="top", fontsize=7.5,
+                    color="#0072B2")
         ax.set_title(row, fontsize=9.5, family="monospace")
         ax.set_xscale("log")
         ax.set_yscale("log")
         ax.xaxis.set_major_locator(FixedLocator(sizes))
         ax.xaxis.set_major_formatter(FuncFormatter(lambda n, _: f"{n:,.0f}"))
-        ax.xaxis.set_minor_formatter(NullFormatter())
         ax.yaxis.set_major_locator(LogLocator(base=10))
+        for axis in (ax.xaxis, ax.yaxis):
+            axis.set_minor_locator(NullLocator())
         ax.yaxis.set_major_formatter(FuncFormatter(_time_text))
         ax.tick_params(labelsize=7.5, labelleft=True)
         ax.grid(which="major", color="#dddddd", linewidth=0.6)

@@ -405,8 +405,7 @@ def main_arrays(library, sizes):
             if stmt is None:
                 continue
             try:
-                # Fewer samples of the long arrays: each call is already long enough to be steady.
-                ns = ns_per_call(stmt, namespace, repeat=25 if n <= 10_000 else 7)
+                ns = ns_per_call(stmt, namespace)
             except Exception as error:  # a peer that lacks an operation
                 print(f"{library}: {name} (n={n}): {error!r}", file=sys.stderr)
                 continue

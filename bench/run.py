@@ -241,7 +241,7 @@ def main():
     except ValueError:
         parser.error(f"--sizes: not a list of lengths: {args.sizes!r}")
     run = {"format": 1, "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds"),
-           "machine": machine(), "source": source_revision()}
+           "machine": machine(), "source": source_revision(), "rounds": args.rounds}
     pythons = args.python or [sys.executable]
     reference = ensure_peers(args.peers_python)
     reference_tag = version_tag(reference)

@@ -4,9 +4,10 @@
 #     built once per machine by scripts/provision-pythons.sh into TOLVAT_PYTHON_PREFIX (default /opt);
 #   - once: the C++ core tests built with GCC, the check of docs/catalogue.md, the documentation
 #     site under python3 (scripts/build-docs.sh --check: built with warnings as errors, its internal
-#     links checked, and read in headless Chromium), the C++ core tests built with clang and without
-#     instruction-set specific code (-DTOLVAT_PORTABLE=ON), the C++ and Python suites under
-#     ASan+UBSan, a 60-second libFuzzer run, and the wheel of one interpreter
+#     links checked, and read in headless Chromium), the benchmark charts drawn from the stored run
+#     bench/data/sample.json (tests/charts, with tests/requirements-charts.txt), the C++ core
+#     tests built with clang and without instruction-set specific code (-DTOLVAT_PORTABLE=ON), the
+#     C++ and Python suites under ASan+UBSan, a 60-second libFuzzer run, and the wheel of one interpreter
 #     (scripts/build-wheels.sh: sdist, wheel, auditwheel, twine, tour, quick tests);
 #   - per interpreter of the matrix (CPython 3.11, 3.12, 3.13, 3.14, 3.14t; see scripts/lib/matrix.sh),
 #     in a virtual environment under build/venvs with tests/requirements.txt: install, the type
@@ -79,6 +80,10 @@ BUILD_DIR=build/core-tests scripts/check-catalogue-doc.sh
 
 step "documentation site: sphinx-build -W, internal link check, read in headless Chromium"
 scripts/build-docs.sh --check python3
+
+step "benchmark charts drawn from the stored run bench/data/sample.json (${LABEL[$FIRST]}, matplotlib)"
+"${VENV[$FIRST]}/bin/python" -m pip install -q --disable-pip-version-check -r tests/requirements-charts.txt
+(cd tests/charts && "${VENV[$FIRST]}/bin/python" -m pytest -p no:cacheprovider -q .)
 
 step "C++ core tests and the module, built with clang, portable code only"
 portable="build/clang-portable-${LABEL[$FIRST]}"

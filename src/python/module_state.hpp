@@ -20,6 +20,7 @@ struct NumpyApi {
     PyObject* ndarray;      // numpy.ndarray
     PyObject* generic;      // numpy.generic, the base of NumPy's scalars
     PyObject* empty_like;   // numpy.empty_like
+    PyObject* empty;        // numpy.empty (no dispatch to __array_function__: cheaper)
     PyObject* asarray;      // numpy.asarray
     PyObject* power;        // numpy.power (the ufunc: no shortcut for particular exponents)
     PyObject* fabs;         // numpy.fabs
