@@ -323,3 +323,31 @@ def test_numbers_read_as_python_reads_them(x, form):
     text = form.format(x)
     assert P(text + " m").value == float(text)
     assert P(text.replace("-", "−") + " s").value == float(text)
+
+
+def test_threads_parse_at_once_and_read_what_one_thread_reads():
+    import threading
+
+    texts = [row[1] for row in corpus()][:60]
+    expected = [str(P(t)) for t in texts]
+    q = U("km/hr") * 90
+    results, errors = {}, []
+    start = threading.Barrier(4)
+
+    def work(k):
+        try:
+            start.wait()
+            for _ in range(20):
+                got = [str(P(t)) for t in texts]  # each thread's memo fills and serves
+                assert q.dimension == {"m": 1, "s": -1} and q.is_compatible("m/s") and q.value == 90.0
+            results[k] = got
+        except Exception as error:  # reported below, with the thread's own failure
+            errors.append(error)
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not errors
+    assert all(results[k] == expected for k in range(4))
