@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "catalogue.hpp"
+#include "decimal_text.hpp"
 #include "memo.hpp"
 #include "quantity_arithmetic.hpp"
 #include "single_unit.hpp"
@@ -410,7 +411,7 @@ std::optional<double> Reader::read_decimal(std::size_t& i) const {
     }
     if (j == i) return std::nullopt;
     double value = 0.0;
-    const auto [ptr, ec] = std::from_chars(text_.data() + i, text_.data() + j, value);
+    const auto [ptr, ec] = read_double(text_.data() + i, text_.data() + j, value);
     if (ptr != text_.data() + j) return std::nullopt;
     if (ec == std::errc::result_out_of_range) value = std::numeric_limits<double>::infinity();
     i = j;
@@ -567,7 +568,7 @@ std::optional<double> Reader::read_number(std::size_t& i) {
         }
     }
     double value = 0.0;
-    const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    const auto [ptr, ec] = read_double(digits.data(), digits.data() + digits.size(), value);
     (void)ptr;
     if (ec == std::errc::result_out_of_range) {
         const std::string_view all = digits.view();

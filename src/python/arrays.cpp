@@ -1,7 +1,7 @@
 #include "arrays.hpp"
 
 #include <algorithm>
-#include <atomic>
+#include "atomic_ref.hpp"
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -62,7 +62,7 @@ bool fill_api(NumpyApi& api) noexcept {
 // Publishes `fresh` as the state's entry points unless another thread did first.
 template <typename Fill>
 bool publish_once(int& ready_flag, Fill&& store) noexcept {
-    std::atomic_ref<int> ready(ready_flag);
+    AtomicRef<int> ready(ready_flag);
 #ifdef Py_GIL_DISABLED
     PyMutex_Lock(&g_publication_lock);
 #endif
@@ -81,7 +81,7 @@ bool publish_once(int& ready_flag, Fill&& store) noexcept {
 }  // namespace
 
 const NumpyApi* numpy_api(ModuleState* state) noexcept {
-    if (std::atomic_ref<int>(state->numpy_ready).load(std::memory_order_acquire) != 0) return &state->numpy;
+    if (AtomicRef<int>(state->numpy_ready).load(std::memory_order_acquire) != 0) return &state->numpy;
     NumpyApi fresh{};
     if (!fill_api(fresh)) {
         clear_api(fresh);
@@ -92,7 +92,7 @@ const NumpyApi* numpy_api(ModuleState* state) noexcept {
 }
 
 PyObject* support_module(ModuleState* state) noexcept {
-    if (std::atomic_ref<int>(state->support_ready).load(std::memory_order_acquire) != 0) return state->support;
+    if (AtomicRef<int>(state->support_ready).load(std::memory_order_acquire) != 0) return state->support;
     PyObject* module = PyImport_ImportModule("_tolvat.arrays");
     if (module == nullptr) return nullptr;
     if (!publish_once(state->support_ready, [&] { state->support = module; })) Py_DECREF(module);
