@@ -32,7 +32,7 @@ root_doc = "index"
 exclude_patterns = ["requirements.txt"]
 language = "en"
 
-# Markdown: GitHub-style heading anchors, so that links such as guide.md#threads keep working on
+# Markdown: GitHub-style heading anchors, so that links such as guide/threads.md#threads work on
 # GitHub and on the site alike; ```pycon blocks are highlighted as Python sessions.
 myst_heading_anchors = 3
 myst_enable_extensions = ["colon_fence", "deflist"]

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "catalogue.hpp"
+#include "decimal_text.hpp"
 #include "memo.hpp"
 #include "quantity_arithmetic.hpp"
 #include "single_unit.hpp"
@@ -145,18 +146,24 @@ private:
     struct Frame {
         std::size_t open = std::string_view::npos;  // byte offset of the bracket; npos: the text
         char32_t close = 0;                          // ')' or ']'; 0 for the whole text
-        std::optional<Quantity> sum;                 // the terms read so far
         bool negative = false;                       // the sign of the term being read
-        // The term read so far. Each operand multiplies it or divides it as it comes, left to
-        // right: after '/' it divides, after '*' or '×' it multiplies, and after a 'per' every
-        // operand divides but those after a '/' of their own ("J per kg/K" is J·K/kg). The
-        // products of an operand go the same way as the operand ("W/m2 K" divides by K too).
-        Quantity term;
-        bool term_used = false;  // something was read into `term`
+        // How the term being read (`term_`) goes on: each operand multiplies it or divides it
+        // as it comes, left to right: after '/' it divides, after '*' or '×' it multiplies, and
+        // after a 'per' every operand divides but those after a '/' of their own ("J per kg/K"
+        // is J·K/kg). The products of an operand go the same way as the operand ("W/m2 K"
+        // divides by K too).
+        bool term_used = false;  // something was read into the term
         bool divide = false;     // the operand being read divides
         bool after_per = false;
         double pending_power = 1.0;                  // 'square' or 'cubic' before an atom
         bool has_unit = false;                       // the term holds a unit or a group
+        bool stashed = false;  // its sum and term wait in `stash_` while a bracket inside is read
+    };
+    // The sum and term of a frame that holds some while a bracket inside it is read. Only such
+    // frames take one, so that deep brackets around nothing ("((((m))))") cost a few bytes each.
+    struct Stash {
+        std::optional<Quantity> sum;
+        Quantity term;
     };
 
     enum class AtomKind { Number, Name, Group };
@@ -239,38 +246,42 @@ private:
         raise_to(atom, f.pending_power);
         f.pending_power = 1.0;
         if (!f.term_used && !f.divide) {
-            f.term = std::move(atom);
+            term_ = std::move(atom);
         } else if (f.divide) {
-            f.term.unit = std::move(f.term.unit) / atom.unit;
-            f.term.value /= atom.value;
+            term_.unit = std::move(term_.unit) / atom.unit;
+            term_.value /= atom.value;
         } else {
-            f.term.unit = std::move(f.term.unit) * atom.unit;
-            f.term.value *= atom.value;
+            term_.unit = std::move(term_.unit) * atom.unit;
+            term_.value *= atom.value;
         }
         f.term_used = true;
     }
     bool end_term(Frame& f) {
         if (!f.term_used) return true;
-        if (f.negative) f.term.value = -f.term.value;
+        if (f.negative) term_.value = -term_.value;
         f.negative = false;
         f.has_unit = false;
         f.term_used = false;
         f.divide = false;
         f.after_per = false;
-        if (!f.sum) {
-            f.sum = std::move(f.term);
+        if (!sum_) {
+            sum_ = std::move(term_);
         } else {
-            Expected<Quantity> total = add(*f.sum, f.term);
+            Expected<Quantity> total = add(*sum_, term_);
             if (!total) return arithmetic(std::move(total).error());
-            f.sum = std::move(total).value();
+            sum_ = std::move(total).value();
         }
-        f.term = Quantity{};
+        term_ = Quantity{};
         return true;
     }
 
     std::string_view text_;
     std::span<const TextName> names_;
     QuantityTextError error_;
+    // The sum and the term of the innermost frame.
+    std::optional<Quantity> sum_;
+    Quantity term_;
+    SmallVector<Stash, 2> stash_;
 };
 
 bool Reader::lookup(std::string_view span, Quantity& out) const {
@@ -400,7 +411,7 @@ std::optional<double> Reader::read_decimal(std::size_t& i) const {
     }
     if (j == i) return std::nullopt;
     double value = 0.0;
-    const auto [ptr, ec] = std::from_chars(text_.data() + i, text_.data() + j, value);
+    const auto [ptr, ec] = read_double(text_.data() + i, text_.data() + j, value);
     if (ptr != text_.data() + j) return std::nullopt;
     if (ec == std::errc::result_out_of_range) value = std::numeric_limits<double>::infinity();
     i = j;
@@ -557,7 +568,7 @@ std::optional<double> Reader::read_number(std::size_t& i) {
         }
     }
     double value = 0.0;
-    const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    const auto [ptr, ec] = read_double(digits.data(), digits.data() + digits.size(), value);
     (void)ptr;
     if (ec == std::errc::result_out_of_range) {
         const std::string_view all = digits.view();
@@ -716,12 +727,13 @@ Expected<Quantity, QuantityTextError> Reader::run() {
     auto close_frame = [&](Quantity& out) -> bool {
         Frame& f = frames[frames.size() - 1];
         if (!end_term(f)) return false;
-        if (!f.sum) {
+        if (!sum_) {
             if (f.close == U')') return malformed("empty parentheses", f.open, i + 1);
             if (f.close == 0) return malformed("empty quantity text", 0, text_.size());
             out = Quantity{};  // "[]": dimensionless
         } else {
-            out = std::move(*f.sum);
+            out = std::move(*sum_);
+            sum_.reset();
         }
         return true;
     };
@@ -749,6 +761,12 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                 continue;
             }
             if (c == U'(' || c == U'[') {
+                if (f.term_used || sum_) {
+                    stash_.push_back(Stash{std::move(sum_), std::move(term_)});
+                    sum_.reset();
+                    term_ = Quantity{};
+                    f.stashed = true;
+                }
                 Frame inner;
                 inner.open = i;
                 inner.close = c == U'(' ? U')' : U']';
@@ -859,6 +877,13 @@ Expected<Quantity, QuantityTextError> Reader::run() {
             Quantity group;
             if (!close_frame(group)) return failed(false);
             frames.erase_at(frames.size() - 1);
+            if (Frame& parent = frames[frames.size() - 1]; parent.stashed) {
+                Stash& saved = stash_[stash_.size() - 1];
+                sum_ = std::move(saved.sum);
+                term_ = std::move(saved.term);
+                stash_.erase_at(stash_.size() - 1);
+                parent.stashed = false;
+            }
             i += len;
             if (!read_postfix(i, group, AtomKind::Group)) return failed(false);
             frames[frames.size() - 1].has_unit = true;
@@ -895,14 +920,20 @@ Expected<Quantity, QuantityTextError> Reader::run() {
             continue;
         }
         if (spaced && f.has_unit && (is_digit(c) || (c == U'.' && is_digit(at(i + 1))))) {
-            // A number after a space starts the next term once this one holds a unit: "5 ft 2 in"
-            // (but "6.02e23 1/mol" is one term).
+            // A number after a space starts the next term once this one holds a unit: "5 ft 2 in".
             if (!end_term(f)) return failed(false);
             want_operand = true;
             term_start = true;
             continue;
         }
-        if (c == U'(' || c == U'[' || (spaced && (is_digit(c) || (c == U'.' && is_digit(at(i + 1)))))) {
+        if (spaced && (is_digit(c) || (c == U'.' && is_digit(at(i + 1))))) {
+            // Two numbers in a row, neither a term with a unit: a mixed fraction ("1 5/8 in"), a
+            // grouping other than the SI's, or a coefficient; none is guessed.
+            std::size_t end = i;
+            (void)read_number(end);
+            return failed(malformed("a number cannot follow a number", i, std::max(end, i + 1)));
+        }
+        if (c == U'(' || c == U'[') {
             want_operand = true;  // a product
             continue;
         }

@@ -1,9 +1,9 @@
 // The byte form of quantities that pickles carry: compact, versioned, and checked on the way in.
 //
 // A state starts with its format number. Pickles outlive the process that wrote them, so every
-// later version reads every format written before it; docs/guide.md describes the layout. Table
-// units are written as their row in the unit table and their prefix as its row in the prefix
-// table, so those tables only ever grow at the end.
+// later version reads every format written before it; docs/guide/pickling-and-scaling-out.md
+// describes the layout. Table units are written as their row in the unit table and their prefix
+// as its row in the prefix table, so those tables only ever grow at the end.
 //
 // Reading accepts only what writing can produce: a state that is cut short, too long, of an
 // unknown format, names a row that does not exist, repeats a unit, holds text that is not UTF-8,

@@ -9,7 +9,7 @@
 // mean, min, max, ...) or give plain results (argmin, argsort, ...) here; every other function
 // goes to the Python layer _tolvat.array_functions, imported on first need, which raises
 // TypeError for the functions it does not know.
-#include <atomic>
+#include "atomic_ref.hpp"
 #include <iterator>
 #include <new>
 #include <string>
@@ -32,11 +32,11 @@ namespace {
 
 // A slot of a per-interpreter cache: set once by compare-exchange from nullptr, read with acquire
 // loads, holding a strong reference until the module is cleared.
-PyObject* load_slot(PyObject*& slot) noexcept { return std::atomic_ref<PyObject*>(slot).load(std::memory_order_acquire); }
+PyObject* load_slot(PyObject*& slot) noexcept { return AtomicRef<PyObject*>(slot).load(std::memory_order_acquire); }
 void fill_slot(PyObject*& slot, PyObject* object) noexcept {
     PyObject* expected = nullptr;
     Py_INCREF(object);
-    if (!std::atomic_ref<PyObject*>(slot).compare_exchange_strong(expected, object, std::memory_order_acq_rel)) {
+    if (!AtomicRef<PyObject*>(slot).compare_exchange_strong(expected, object, std::memory_order_acq_rel)) {
         Py_DECREF(object);
     }
 }

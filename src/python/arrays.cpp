@@ -1,7 +1,7 @@
 #include "arrays.hpp"
 
 #include <algorithm>
-#include <atomic>
+#include "atomic_ref.hpp"
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -32,6 +32,7 @@ void clear_api(NumpyApi& api) noexcept {
     Py_CLEAR(api.ndarray);
     Py_CLEAR(api.generic);
     Py_CLEAR(api.empty_like);
+    Py_CLEAR(api.empty);
     Py_CLEAR(api.asarray);
     Py_CLEAR(api.power);
     Py_CLEAR(api.fabs);
@@ -47,7 +48,7 @@ bool fill_api(NumpyApi& api) noexcept {
         PyObject** slot;
         const char* name;
     };
-    const Name names[] = {{&api.ndarray, "ndarray"},       {&api.generic, "generic"}, {&api.empty_like, "empty_like"},
+    const Name names[] = {{&api.ndarray, "ndarray"},       {&api.generic, "generic"}, {&api.empty_like, "empty_like"}, {&api.empty, "empty"},
                           {&api.asarray, "asarray"},       {&api.power, "power"},     {&api.fabs, "fabs"},
                           {&api.bool_type, "bool_"},       {&api.float64, "float64"}};
     for (const Name& n : names) {
@@ -61,7 +62,7 @@ bool fill_api(NumpyApi& api) noexcept {
 // Publishes `fresh` as the state's entry points unless another thread did first.
 template <typename Fill>
 bool publish_once(int& ready_flag, Fill&& store) noexcept {
-    std::atomic_ref<int> ready(ready_flag);
+    AtomicRef<int> ready(ready_flag);
 #ifdef Py_GIL_DISABLED
     PyMutex_Lock(&g_publication_lock);
 #endif
@@ -80,7 +81,7 @@ bool publish_once(int& ready_flag, Fill&& store) noexcept {
 }  // namespace
 
 const NumpyApi* numpy_api(ModuleState* state) noexcept {
-    if (std::atomic_ref<int>(state->numpy_ready).load(std::memory_order_acquire) != 0) return &state->numpy;
+    if (AtomicRef<int>(state->numpy_ready).load(std::memory_order_acquire) != 0) return &state->numpy;
     NumpyApi fresh{};
     if (!fill_api(fresh)) {
         clear_api(fresh);
@@ -91,7 +92,7 @@ const NumpyApi* numpy_api(ModuleState* state) noexcept {
 }
 
 PyObject* support_module(ModuleState* state) noexcept {
-    if (std::atomic_ref<int>(state->support_ready).load(std::memory_order_acquire) != 0) return state->support;
+    if (AtomicRef<int>(state->support_ready).load(std::memory_order_acquire) != 0) return state->support;
     PyObject* module = PyImport_ImportModule("_tolvat.arrays");
     if (module == nullptr) return nullptr;
     if (!publish_once(state->support_ready, [&] { state->support = module; })) Py_DECREF(module);
@@ -107,7 +108,7 @@ void clear_lazy_imports(ModuleState* state) noexcept {
 
 int traverse_lazy_imports(ModuleState* state, visitproc visit, void* arg) noexcept {
     NumpyApi& api = state->numpy;
-    for (PyObject* object : {api.module, api.ndarray, api.generic, api.empty_like, api.asarray, api.power, api.fabs,
+    for (PyObject* object : {api.module, api.ndarray, api.generic, api.empty_like, api.empty, api.asarray, api.power, api.fabs,
                              api.bool_type, api.float64, api.dtype_names, state->support}) {
         Py_VISIT(object);
     }
@@ -190,6 +191,7 @@ bool same_shape(const Py_buffer& a, const Py_buffer& b) noexcept {
 
 bool is_array_like(const NumpyApi* api, PyObject* obj) noexcept {
     if (is_exact_ndarray(api, obj)) return true;
+    if (api == nullptr && std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") == 0) return true;
     if (is_tolvat(obj) || is_log_tolvat(obj) || PyFloat_Check(obj) || PyLong_Check(obj) || PyUnicode_Check(obj)) {
         return false;
     }
@@ -259,8 +261,19 @@ namespace {
 struct Side {
     double value = 0.0;
     Ref array;
+    // An exact ndarray taken as it came: its element type is checked by the fused loop's look at
+    // its memory, and only when that fails is it normalised (normalise_array).
+    bool unchecked = false;
     bool is_array() const noexcept { return static_cast<bool>(array); }
 };
+
+// Normalises an unchecked operand; false with the exception set.
+bool check_side(const NumpyApi* api, Side& side) noexcept {
+    if (!side.unchecked) return true;
+    side.unchecked = false;
+    side.array = Ref(normalise_array(api, side.array.get()));
+    return static_cast<bool>(side.array);
+}
 
 // A value in a step-by-step computation: a plain number, or an array (owned).
 struct Val {
@@ -500,11 +513,18 @@ PyObject* binary_steps(const NumpyApi* api, ElementOp op, const ElementPlan& pla
     return as_value_array(api, std::move(v.array));
 }
 
-// numpy.empty_like(like), or with dtype=bool.
-PyObject* empty_like(const NumpyApi* api, PyObject* like, bool booleans = false) noexcept {
-    if (!booleans) return PyObject_CallOneArg(api->empty_like, like);
-    PyObject* args[] = {like, api->bool_type};
-    return PyObject_Vectorcall(api->empty_like, args, 1, api->dtype_names);
+// numpy.empty(shape of `like`), float64 or with dtype=bool: a new C-ordered array.
+PyObject* empty_like(const NumpyApi* api, const Py_buffer& like, bool booleans = false) noexcept {
+    Ref shape(PyTuple_New(like.ndim));
+    if (!shape) return nullptr;
+    for (int i = 0; i < like.ndim; ++i) {
+        PyObject* length = PyLong_FromSsize_t(like.shape[i]);
+        if (length == nullptr) return nullptr;
+        PyTuple_SET_ITEM(shape.get(), i, length);
+    }
+    if (!booleans) return PyObject_CallOneArg(api->empty, shape.get());
+    PyObject* args[] = {shape.get(), api->bool_type};
+    return PyObject_Vectorcall(api->empty, args, 1, api->dtype_names);
 }
 
 // Loops over this many values and more let other threads run meanwhile.
@@ -529,8 +549,7 @@ std::optional<PyObject*> binary_fused(const NumpyApi* api, ElementOp op, const E
     if (self.is_array() && !contiguous_doubles(api, self.array.get(), a)) return std::nullopt;
     if (other.is_array() && !contiguous_doubles(api, other.array.get(), b)) return std::nullopt;
     if (self.is_array() && other.is_array() && !same_shape(a.view, b.view)) return std::nullopt;
-    PyObject* like = self.is_array() ? self.array.get() : other.array.get();
-    Ref out(empty_like(api, like));
+    Ref out(empty_like(api, self.is_array() ? a.view : b.view));
     Doubles result;
     if (!out) return nullptr;
     if (PyObject_GetBuffer(out.get(), &result.view, PyBUF_SIMPLE | PyBUF_WRITABLE) != 0) return nullptr;
@@ -561,6 +580,12 @@ Read read_other(const NumpyApi* api, PyObject* obj, Quantity& units, Side& side)
     if (is_log_tolvat(obj)) {
         raise_log_with_array();
         return Read::Failed;
+    }
+    if (is_exact_ndarray(api, obj)) {
+        side.array = Ref(Py_NewRef(obj));
+        side.unchecked = true;
+        units = Quantity{};
+        return Read::Ok;
     }
     if (is_array_like(api, obj)) {
         side.array = Ref(normalise_array(api, obj));
@@ -635,6 +660,10 @@ PyObject* array_binary(ElementOp op, PyObject* self_obj, PyObject* other_obj, Py
         }
         if (!plan) return raise_error(plan.error());
         std::optional<PyObject*> fused = binary_fused(api, op, *plan, *first, *second);
+        if (!fused && (other.unchecked || self.unchecked)) {
+            if (!check_side(api, other) || !check_side(api, self)) return nullptr;
+            fused = binary_fused(api, op, *plan, *first, *second);
+        }
         PyObject* result = fused ? *fused : binary_steps(api, op, *plan, *first, *second);
         if (result == nullptr) return nullptr;
         return new_tolvat_array(type, Quantity{std::move(plan->unit), 1.0}, result);
@@ -660,14 +689,13 @@ PyObject* array_compare(PyObject* self_obj, PyObject* other_obj, int op) noexcep
         // The other operand is the source of the conversion, so its units come first in an error.
         const Expected<Conversion> conversion = conversion_between(other_units.unit, self_units.unit);
         if (!conversion) return raise_error(conversion.error());
-        {
+        for (int attempt = 0; attempt < 2; ++attempt) {
             Doubles a, b;
             const bool fused = (!self.is_array() || contiguous_doubles(api, self.array.get(), a)) &&
                                (!other.is_array() || contiguous_doubles(api, other.array.get(), b)) &&
                                (!self.is_array() || !other.is_array() || same_shape(a.view, b.view));
             if (fused) {
-                PyObject* like = self.is_array() ? self.array.get() : other.array.get();
-                Ref out(empty_like(api, like, true));
+                Ref out(empty_like(api, self.is_array() ? a.view : b.view, true));
                 if (!out) return nullptr;
                 Py_buffer result;
                 if (PyObject_GetBuffer(out.get(), &result, PyBUF_SIMPLE | PyBUF_WRITABLE) != 0) return nullptr;
@@ -679,6 +707,8 @@ PyObject* array_compare(PyObject* self_obj, PyObject* other_obj, int op) noexcep
                 PyBuffer_Release(&result);
                 return out.release();
             }
+            if (!other.unchecked) break;
+            if (!check_side(api, other)) return nullptr;
         }
         const QuietFloatingPoint quiet(api);
         Val x = Val::of(self), y = Val::of(other);
@@ -703,7 +733,7 @@ template <typename Loop>
 std::optional<PyObject*> fused_unary(const NumpyApi* api, PyObject* array, Loop loop) noexcept {
     Doubles in;
     if (!contiguous_doubles(api, array, in)) return std::nullopt;
-    Ref out(empty_like(api, array));
+    Ref out(empty_like(api, in.view));
     if (!out) return nullptr;
     Doubles result;
     if (PyObject_GetBuffer(out.get(), &result.view, PyBUF_SIMPLE | PyBUF_WRITABLE) != 0) return nullptr;

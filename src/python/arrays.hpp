@@ -5,7 +5,7 @@
 // two ways:
 // - fused: an exact ndarray of native float64 in C order (the buffer protocol gives its memory),
 //   with an operand of the same shape or a single value; one loop of the core writes into an
-//   array that numpy.empty_like made;
+//   array that numpy.empty made;
 // - otherwise the array library's own operations (through the number protocol and NumPy's
 //   functions), step by step in the same order as the one-value path, so that NumPy broadcasts,
 //   an ndarray subclass keeps its class and a Dask array stays lazy.

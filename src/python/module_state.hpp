@@ -20,6 +20,7 @@ struct NumpyApi {
     PyObject* ndarray;      // numpy.ndarray
     PyObject* generic;      // numpy.generic, the base of NumPy's scalars
     PyObject* empty_like;   // numpy.empty_like
+    PyObject* empty;        // numpy.empty (no dispatch to __array_function__: cheaper)
     PyObject* asarray;      // numpy.asarray
     PyObject* power;        // numpy.power (the ufunc: no shortcut for particular exponents)
     PyObject* fabs;         // numpy.fabs
@@ -38,7 +39,7 @@ struct ModuleState {
     PyObject* log_tolvat_restore;
     // The ufuncs and array functions that __array_ufunc__ and __array_function__ have met, each
     // at the position of its rule, and the Python layer of the array functions. Each pointer is
-    // set once, by a compare-exchange from nullptr through std::atomic_ref, and read with acquire
+    // set once, by a compare-exchange from nullptr through AtomicRef (atomic_ref.hpp), and read with acquire
     // loads; it holds a strong reference until the module is cleared.
     PyObject* ufuncs[kCachedUfuncs];
     PyObject* array_functions[kCachedFunctions];
@@ -49,7 +50,7 @@ struct ModuleState {
     PyObject* dtype_name;
     PyObject* ndim_name;
     PyObject* reduce_methods[3];
-    // Filled by numpy_api() once; `numpy_ready` (read and written through std::atomic_ref) is set
+    // Filled by numpy_api() once; `numpy_ready` (read and written through AtomicRef (atomic_ref.hpp)) is set
     // with a release store after the fields are written, and read with an acquire load, so a
     // thread that sees it set sees the fields. The fields never change afterwards, until the
     // module is cleared.

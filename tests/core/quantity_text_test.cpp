@@ -121,6 +121,8 @@ TEST(QuantityText, FailuresNameThePieceAndItsPlace) {
         {"squared", Kind::Malformed, 0, nullptr},
         {"m\u207B", Kind::Malformed, 1, nullptr},
         {"1,5 m", Kind::UnknownPiece, 1, nullptr},
+        {"6.02e23 1/mol", Kind::Malformed, 8, "a number cannot follow a number at position 8"},
+        {"12 5 m", Kind::Malformed, 3, nullptr},
         {"5 m 2 s", Kind::Arithmetic, 0, "[m] and [s] are not compatible"},
         {"m^1e999", Kind::UnknownPiece, 3, nullptr},
         {"m^99999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999999"

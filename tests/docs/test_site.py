@@ -236,6 +236,27 @@ def test_api_page_shows_every_member_of_the_stubs_with_its_docstring(browser):
             assert first in " ".join(words(shown[name])), (name, doc, shown[name])
 
 
+def chart_pages():
+    """The pages whose Markdown shows SVG charts."""
+    return sorted(page.relative_to(DOCS).with_suffix(".html").as_posix()
+                  for page in DOCS.rglob("*.md") if re.search(r"\]\([^)]*\.svg\)|<img [^>]*\.svg", page.read_text()))
+
+
+def test_charts_load(browser):
+    pages = chart_pages()
+    if (DOCS / "performance.md").is_file():
+        assert "performance.html" in pages, "the performance page shows no chart"
+    for page in pages:
+        browser.open(page_url(page))
+        name = page.replace("/", "-").removesuffix(".html")
+        state = assert_rendered(browser, name, "")
+        charts = [src for src, _ in state["images"] if src.endswith(".svg")]
+        assert charts, f"no chart shown on {page}"
+        # The first chart, as the reader sees it.
+        browser.evaluate("document.querySelector(\"img[src$='.svg']\").scrollIntoView()")
+        browser.screenshot(name + "-chart")
+
+
 def test_search_for_kelvin_finds_the_catalogue(browser):
     browser.open(page_url("search.html") + "?q=kelvin")
     # The results are filled in by script once the index is loaded, and each hit's excerpt once its
@@ -257,27 +278,6 @@ def test_search_for_kelvin_finds_the_catalogue(browser):
     assert state["title"].startswith("Search")
     pages = {urllib.parse.urlsplit(hit).path.rsplit("/", 1)[-1] for hit in results["hits"]}
     assert "catalogue.html" in pages, results
-
-
-def chart_pages():
-    """The pages whose Markdown shows SVG charts."""
-    return sorted(page.relative_to(DOCS).with_suffix(".html").as_posix()
-                  for page in DOCS.rglob("*.md") if re.search(r"\]\([^)]*\.svg\)|<img [^>]*\.svg", page.read_text()))
-
-
-def test_charts_load(browser):
-    pages = chart_pages()
-    if (DOCS / "performance.md").is_file():
-        assert "performance.html" in pages, "the performance page shows no chart"
-    for page in pages:
-        browser.open(page_url(page))
-        name = page.replace("/", "-").removesuffix(".html")
-        state = assert_rendered(browser, name, "")
-        charts = [src for src, _ in state["images"] if src.endswith(".svg")]
-        assert charts, f"no chart shown on {page}"
-        # The first chart, as the reader sees it.
-        browser.evaluate("document.querySelector(\"img[src$='.svg']\").scrollIntoView()")
-        browser.screenshot(name + "-chart")
 
 
 def test_internal_links_resolve():

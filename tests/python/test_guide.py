@@ -22,5 +22,6 @@ def test_page_examples(page):
 def test_every_page_is_tried():
     examples = {page.relative_to(DOCS).as_posix(): doctest.DocTestParser().get_examples(
         page.read_text(encoding="utf-8")) for page in PAGES}
-    assert {"index.md", "guide.md", "catalogue.md", "concurrency.md"} <= examples.keys()
+    assert {"index.md", "guide.md", "guide/getting-started.md", "guide/arithmetic-and-conversion.md",
+            "catalogue.md", "concurrency.md"} <= examples.keys()
     assert sum(map(len, examples.values())) > 100

@@ -34,7 +34,7 @@ def same(q, expected):
     ("9.81 [m/s2]", lambda: U("m/s2") * 9.81),
     ("J/kg*K", lambda: U("J.K/kg")),
     ("m/s/s", lambda: U("m/s2")),
-    ("6.02×10^23 1/mol", lambda: U("1/mol") * 6.02e23),
+    ("6.02×10^23 /mol", lambda: U("1/mol") * 6.02e23),
     ("5 %", lambda: Tolvat.empty() * 0.05),
 ])
 def test_the_examples_read_as_meant(text, built):
@@ -57,6 +57,7 @@ def test_the_unit_text_forms_that_tolvat_unit_loses_are_read_whole():
     ("W/(m2.K", ValueError, "unbalanced '(' at position 2", ["W/(m2.K\n  ^"]),
     ("m/", ValueError, "'/' has nothing after it at position 1", None),
     ("kg.m/s.2", ValueError, "a number cannot follow '.' at position 7", None),
+    ("1 5/8 in", ValueError, "a number cannot follow a number at position 2", ["1 5/8 in\n  ^"]),
     ("5 ft 2 s", TypeError, "[ft] and [s] are not compatible", None),
 ])
 def test_failures_name_the_piece_with_a_caret(text, kind, message, notes):
