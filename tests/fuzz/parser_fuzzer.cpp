@@ -7,10 +7,8 @@
 //
 // Besides the sanitizers' own checks, the target aborts when an operation breaks a rule that holds
 // for every input: simplification keeps the dimension and never invents units, renderers frame
-// their output, a conversion into the simplified units of the same dimension succeeds. It also
-// keeps the slowest input it has seen and prints it at exit (set TOLVAT_FUZZ_SLOW_MS to abort on
-// any input slower than that many milliseconds instead).
-#include <chrono>
+// their output, a conversion into the simplified units of the same dimension succeeds. Timing and
+// the replay driver: fuzz_support.hpp.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +19,7 @@
 #include <string_view>
 #include <utility>
 
+#include "fuzz_support.hpp"
 #include "core/catalogue.hpp"
 #include "core/constants.hpp"
 #include "core/log_catalogue.hpp"
@@ -135,34 +134,6 @@ constexpr double kPowers[] = {
     std::numeric_limits<double>::max(), 7.0,
 };
 
-struct Slowest {
-    double ms = 0.0;
-    std::string input;
-    ~Slowest() {
-        if (ms <= 0.0) return;
-        std::string shown;
-        for (unsigned char ch : input.substr(0, 200)) {
-            if (ch >= 0x20 && ch < 0x7f && ch != '\\') {
-                shown += static_cast<char>(ch);
-            } else {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\x%02x", ch);
-                shown += buf;
-            }
-        }
-        std::fprintf(stderr, "slowest input: %.3f ms (%zu bytes): %s\n", ms, input.size(), shown.c_str());
-    }
-};
-Slowest g_slowest;
-
-double slow_limit_ms() {
-    static const double limit = [] {
-        const char* text = std::getenv("TOLVAT_FUZZ_SLOW_MS");
-        return text != nullptr ? std::atof(text) : 0.0;
-    }();
-    return limit;
-}
-
 void run(std::string_view text, double power) {
     (void)search_for_unit_name(text);
     (void)query_unit_names_internal(text, true);
@@ -196,51 +167,9 @@ void run(std::string_view text, double power) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const auto start = std::chrono::steady_clock::now();
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const double power = size == 0 ? 1.0 : kPowers[data[size - 1] % (sizeof kPowers / sizeof kPowers[0])];
     g_full_pick = size < 2 ? 0 : data[size - 2] % 5;
-    run(text, power);
-    const double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    if (ms > g_slowest.ms) {
-        g_slowest.ms = ms;
-        g_slowest.input.assign(text);
-    }
-    if (slow_limit_ms() > 0.0 && ms > slow_limit_ms()) {
-        std::fprintf(stderr, "input took %.3f ms\n", ms);
-        std::abort();
-    }
+    fuzz_support::timed(text, [&] { run(text, power); });
     return 0;
 }
-
-#ifdef TOLVAT_FUZZ_STANDALONE
-// A plain driver for timing the corpus in an optimised build without any instrumentation: runs
-// every file named on the command line, or found in a directory named there.
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <vector>
-
-int main(int argc, char** argv) {
-    std::size_t count = 0;
-    auto run_file = [&](const std::filesystem::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-        ++count;
-    };
-    for (int i = 1; i < argc; ++i) {
-        const std::filesystem::path path(argv[i]);
-        if (std::filesystem::is_directory(path)) {
-            for (const auto& entry : std::filesystem::directory_iterator(path)) {
-                if (entry.is_regular_file()) run_file(entry.path());
-            }
-        } else {
-            run_file(path);
-        }
-    }
-    std::fprintf(stderr, "replayed %zu inputs\n", count);
-    return 0;
-}
-#endif

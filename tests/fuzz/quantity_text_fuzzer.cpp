@@ -5,10 +5,9 @@
 // reading breaks a rule that holds for every text: a result has finite powers and renders; a
 // failure points inside the text and its caret note frames it; the memo gives what a fresh read
 // gives; and reading the printed form of a result gives the same dimension, unless a printed
-// symbol is an earlier unit's own ("d" is the day's, never the darcy's). It keeps the slowest
-// input it has seen and prints it at exit (TOLVAT_FUZZ_SLOW_MS aborts on slower ones instead).
+// symbol is an earlier unit's own ("d" is the day's, never the darcy's). Timing and the replay
+// driver: fuzz_support.hpp.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_support.hpp"
 #include "core/number_text.hpp"
 #include "core/quantity_text.hpp"
 #include "core/render.hpp"
@@ -96,78 +96,11 @@ void check(std::string_view text, bool with_names) {
     }
 }
 
-struct Slowest {
-    double ms = 0.0;
-    std::string input;
-    ~Slowest() {
-        if (ms <= 0.0) return;
-        std::string shown;
-        for (unsigned char ch : input.substr(0, 200)) {
-            if (ch >= 0x20 && ch < 0x7f && ch != '\\') {
-                shown += static_cast<char>(ch);
-            } else {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\x%02x", ch);
-                shown += buf;
-            }
-        }
-        std::fprintf(stderr, "slowest input: %.3f ms (%zu bytes): %s\n", ms, input.size(), shown.c_str());
-    }
-};
-Slowest g_slowest;
-
-double slow_limit_ms() {
-    static const double limit = [] {
-        const char* text = std::getenv("TOLVAT_FUZZ_SLOW_MS");
-        return text != nullptr ? std::atof(text) : 0.0;
-    }();
-    return limit;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const auto start = std::chrono::steady_clock::now();
     std::string_view text(reinterpret_cast<const char*>(data), size);
     const bool with_names = size > 0 && (data[size - 1] & 1) != 0 && (data[size - 1] & 0x80) != 0;
-    check(text, with_names);
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    if (ms > g_slowest.ms) {
-        g_slowest.ms = ms;
-        g_slowest.input.assign(text);
-    }
-    if (slow_limit_ms() > 0.0 && ms > slow_limit_ms()) {
-        std::fprintf(stderr, "input took %.3f ms\n", ms);
-        std::abort();
-    }
+    fuzz_support::timed(text, [&] { check(text, with_names); });
     return 0;
 }
-
-#ifdef TOLVAT_FUZZ_STANDALONE
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <vector>
-
-int main(int argc, char** argv) {
-    std::size_t count = 0;
-    auto run_file = [&](const std::filesystem::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-        ++count;
-    };
-    for (int i = 1; i < argc; ++i) {
-        const std::filesystem::path path(argv[i]);
-        if (std::filesystem::is_directory(path)) {
-            for (const auto& entry : std::filesystem::directory_iterator(path)) {
-                if (entry.is_regular_file()) run_file(entry.path());
-            }
-        } else {
-            run_file(path);
-        }
-    }
-    std::fprintf(stderr, "replayed %zu inputs\n", count);
-    return 0;
-}
-#endif
