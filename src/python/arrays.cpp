@@ -438,35 +438,13 @@ public:
     ~QuietFloatingPoint() {
         if (!manager_) return;
         // Keeps an exception being raised across the exit.
-        PyObject* pending = fetch_pending();
+        PyObject* pending = fetch_exception();
         Ref done(PyObject_CallMethod(manager_.get(), "__exit__", "OOO", Py_None, Py_None, Py_None));
         if (!done) PyErr_Clear();
-        restore_pending(pending);
+        if (pending != nullptr) restore_exception(pending);
     }
 
 private:
-    static PyObject* fetch_pending() noexcept {
-#if PY_VERSION_HEX >= 0x030C0000
-        return PyErr_GetRaisedException();
-#else
-        PyObject *type, *value, *traceback;
-        PyErr_Fetch(&type, &value, &traceback);
-        if (type == nullptr) return nullptr;
-        PyErr_NormalizeException(&type, &value, &traceback);
-        if (traceback != nullptr && value != nullptr) PyException_SetTraceback(value, traceback);
-        Py_XDECREF(type);
-        Py_XDECREF(traceback);
-        return value;
-#endif
-    }
-    static void restore_pending(PyObject* exc) noexcept {
-        if (exc == nullptr) return;
-#if PY_VERSION_HEX >= 0x030C0000
-        PyErr_SetRaisedException(exc);
-#else
-        PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exc))), exc, PyException_GetTraceback(exc));
-#endif
-    }
     Ref manager_;
 };
 

@@ -10,6 +10,8 @@ namespace tolvat::py {
 namespace {
 
 
+}  // namespace
+
 PyObject* fetch_exception() noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
     return PyErr_GetRaisedException();
@@ -33,8 +35,6 @@ void restore_exception(PyObject* exc) noexcept {
                   PyException_GetTraceback(exc));
 #endif
 }
-
-}  // namespace
 
 PyObject* new_internal_error_type() noexcept {
     return PyErr_NewExceptionWithDoc(

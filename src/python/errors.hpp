@@ -15,6 +15,11 @@ PyObject* new_internal_error_type() noexcept;
 // Raises the Python exception for `error`. Always returns nullptr.
 PyObject* raise_error(const Error& error) noexcept;
 
+// The exception being raised, taken out as one object (nullptr when there is none), and given
+// back: for code that must run Python calls while an exception is pending.
+PyObject* fetch_exception() noexcept;
+void restore_exception(PyObject* exc) noexcept;
+
 // The two access conflicts. Both return nullptr.
 PyObject* raise_already_borrowed() noexcept;          // wanted exclusive access, object in use
 PyObject* raise_already_mutably_borrowed() noexcept;  // wanted shared access, object held exclusively
