@@ -320,13 +320,27 @@ def test_ctrl_c_ends_the_loop_cleanly():
     t.expect("You want: ")
     # Ctrl-C. A signal that lands just before the interpreter's line reader starts waiting is only
     # seen at the next one (the interpreter's race, not the converter's), so it is pressed again
-    # while the converter runs on.
+    # while the converter runs on; presses that come while it is ending, however slowly, change
+    # nothing.
     deadline = time.monotonic() + GUARD
     while t.running():
         assert time.monotonic() < deadline, "Ctrl-C did not end the converter"
         t.type("\x03")
     rest, status = t.end()
     assert status == 0 and "Traceback" not in rest and "KeyboardInterrupt" not in rest
+
+
+def test_ctrl_c_pressed_again_as_the_loop_ends_changes_nothing():
+    # However late a second Ctrl-C comes (a busy machine delays the first one's effect), the end
+    # stays clean: here the second press comes after the loop has ended, deterministically.
+    code = ("import builtins, os, signal, _tolvat.cli as cli\n"
+            "def press(prompt):\n    raise KeyboardInterrupt\n"
+            "builtins.input = press\n"
+            "status = cli.main(['-i'])\n"
+            "os.kill(os.getpid(), signal.SIGINT)\n"
+            "print('ended', status)\n")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=GUARD, env=ENV)
+    assert (out.returncode, out.stdout.split(), out.stderr) == (0, ["ended", "0"], "")
 
 
 def test_interactive_input_from_a_pipe():
