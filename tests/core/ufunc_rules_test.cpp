@@ -158,6 +158,16 @@ TEST(UfuncRules, OneOperandFunctionsFollowTheFloatPath) {
             return Quantity{copy.unit, f(copy.value)};
         };
     };
+    // The float path of a function of a plain number: the quantity's value as a plain number, then f.
+    auto of_number = [&to_number](double (*f)(double)) {
+        return [&to_number, f](const Quantity& q) -> Expected<Quantity> {
+            Expected<Quantity> n = to_number(q);
+            if (n) n->value = f(n->value);
+            return n;
+        };
+    };
+    double (*const exp_of)(double) = [](double x) { return std::exp(x); };
+    double (*const sin_of)(double) = [](double x) { return std::sin(x); };
     const std::vector<UnaryCase> cases = {
         {"negative", [](double x) { return -x; }, negate, false},
         {"positive", [](double x) { return x; }, positive, false},
@@ -172,18 +182,8 @@ TEST(UfuncRules, OneOperandFunctionsFollowTheFloatPath) {
         {"trunc", [](double x) { return std::trunc(x); }, rounded(std::trunc), false},
         {"isnan", [](double x) { return static_cast<double>(std::isnan(x)); },
          [](const Quantity& q) -> Expected<Quantity> { return Quantity{UnitCollection(), static_cast<double>(std::isnan(q.value))}; }, true},
-        {"exp", [](double x) { return std::exp(x); },
-         [&](const Quantity& q) -> Expected<Quantity> {
-             Expected<Quantity> n = to_number(q);
-             if (n) n->value = std::exp(n->value);
-             return n;
-         }, true},
-        {"sin", [](double x) { return std::sin(x); },
-         [&](const Quantity& q) -> Expected<Quantity> {
-             Expected<Quantity> n = to_number(q);
-             if (n) n->value = std::sin(n->value);
-             return n;
-         }, true},
+        {"exp", exp_of, of_number(exp_of), true},
+        {"sin", sin_of, of_number(sin_of), true},
         {"arctan", [](double x) { return std::atan(x); },
          [&](const Quantity& q) -> Expected<Quantity> {
              Expected<Quantity> n = to_number(q);
