@@ -39,10 +39,14 @@ Expected<ElementPlan> closing_plan(UnitCollection&& raw) {
     return plan;
 }
 
-// As the one-value path names a power overflow of a result: by its operands.
+// As the one-value path names a power overflow of a result: by its operands. `second()` gives
+// the second operand's text, made only for that error.
+template <typename SecondText>
 Expected<ElementPlan> named(Expected<ElementPlan>&& plan, const UnitCollection& first, const char* op,
-                            const std::string& second) {
-    if (!plan && plan.error().kind == ErrorKind::PowerOverflow) return Error::power_overflow(as_string(first) + op + second);
+                            SecondText second) {
+    if (!plan && plan.error().kind == ErrorKind::PowerOverflow) {
+        return Error::power_overflow(as_string(first) + op + second());
+    }
     return std::move(plan);
 }
 
@@ -185,11 +189,11 @@ Expected<ElementPlan> plan_binary(ElementOp op, const UnitCollection& self, cons
             return plan;
         }
         case ElementOp::Multiply:
-            return named(closing_plan(self * other), self, " * ", as_string(other));
+            return named(closing_plan(self * other), self, " * ", [&] { return as_string(other); });
         case ElementOp::Divide:
-            return named(closing_plan(self / other), self, " / ", as_string(other));
+            return named(closing_plan(self / other), self, " / ", [&] { return as_string(other); });
         case ElementOp::ReflectedDivide:
-            return named(closing_plan(other / self), other, " / ", as_string(self));
+            return named(closing_plan(other / self), other, " / ", [&] { return as_string(self); });
         case ElementOp::Power:
         case ElementOp::ReflectedPower:
             break;
@@ -208,7 +212,8 @@ Expected<ElementPlan> plan_power(const UnitCollection& base, double p) {
         plan.exponent_finite = false;
         return plan;
     }
-    Expected<ElementPlan> plan = named(closing_plan(UnitCollection::pow(base, p)), base, " ** ", number_text(p));
+    Expected<ElementPlan> plan =
+        named(closing_plan(UnitCollection::pow(base, p)), base, " ** ", [&] { return number_text(p); });
     if (plan) plan->exponent = p;
     return plan;
 }
