@@ -147,6 +147,11 @@ def test_conversions_and_comparisons_match(layout):
                     continue
                 assert isinstance(flags, np.ndarray) and flags.dtype == bool
                 assert flags.tolist() == [op(single(a, x), single(b, y)) for x, y in zip(VALUES, VALUES[::-1])]
+        # as_unitless: the plain values, or the one-value path's error.
+        kind, numbers = outcome(q.as_unitless)
+        expected_kind, expected = outcome(lambda: [single(a, v).as_unitless() for v in VALUES])
+        assert kind == expected_kind, a
+        assert all(map(same, numbers, expected)) if kind == "ok" else numbers == expected
         check_elements(q.as_base_units(), lambda i: (single(a, VALUES[i])).as_base_units())
         check_elements(q.simplify(), lambda i: (single(a, VALUES[i])).simplify())
         in_place = Tolvat.wrap(xs.copy(), a)
