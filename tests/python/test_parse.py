@@ -179,7 +179,7 @@ def reads_back(q, shadowing=True):
     if not shadowed:
         back = P(plain)
         assert str(back) == plain and back.dimension == q.dimension, (plain, back)
-        assert back.value == float(number) or math.isnan(back.value)
+        assert back.value == float(number) or math.isnan(back.value) and math.isnan(float(number)), (plain, back)
     descriptive = q.descriptive()  # leaves q in its simply simplified units
     back = P(descriptive)
     assert back.value == q.value or math.isnan(q.value), (descriptive, back)
