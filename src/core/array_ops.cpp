@@ -8,6 +8,7 @@
 #include "rounding.hpp"
 #include "simple_simplify.hpp"
 #include "simplify.hpp"
+#include "ufunc_rules.hpp"
 
 namespace tolvat {
 namespace {
@@ -15,27 +16,11 @@ namespace {
 // The closing step of the one-value path (simple_simplify of a quantity), as a plan: the units it
 // ends in and the conversion it applies to the value.
 Expected<ElementPlan> closing_plan(UnitCollection&& raw) {
+    Expected<ClosingPlan> closing = plan_closing_step(std::move(raw));
+    if (!closing) return std::move(closing).error();
     ElementPlan plan;
-    double multiplier;
-    BaseExponents exponents;
-    switch (simple_simplify_kind(raw, multiplier, exponents)) {
-        case SimpleSimplifyKind::Keeps:
-            plan.unit = std::move(raw);
-            return plan;
-        case SimpleSimplifyKind::Resums:
-            raw.resum(exponents, multiplier);
-            plan.unit = std::move(raw);
-            return plan;
-        case SimpleSimplifyKind::Drifts:
-        case SimpleSimplifyKind::Merges:
-            break;
-    }
-    Expected<UnitCollection> simpler = simple_simplify(raw);
-    if (!simpler) return std::move(simpler).error();
-    Expected<Conversion> conversion = conversion_between(raw, *simpler);
-    if (!conversion) return std::move(conversion).error();
-    plan.unit = std::move(simpler).value();
-    plan.closing = *conversion;
+    plan.unit = std::move(closing->units);
+    plan.closing = closing->conversion;
     return plan;
 }
 
