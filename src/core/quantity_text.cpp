@@ -89,11 +89,6 @@ std::size_t code_points_before(std::string_view text, std::size_t byte) noexcept
     return n;
 }
 
-void raise_to(Quantity& q, double p) {
-    if (p == 1.0) return;
-    q.unit = p == 0.0 ? UnitCollection() : UnitCollection::pow(q.unit, p);
-    if (q.value != 1.0) q.value = std::pow(q.value, p);
-}
 // The longest text a name can have: table names, symbols and aliases with the longest prefix
 // name, and a plural ending; longer spans are never looked up.
 std::size_t longest_table_name() noexcept {
@@ -150,20 +145,23 @@ private:
         // How the term being read (`term_`) goes on: each operand multiplies it or divides it
         // as it comes, left to right: after '/' it divides, after '*' or '×' it multiplies, and
         // after a 'per' every operand divides but those after a '/' of their own ("J per kg/K"
-        // is J·K/kg). The products of an operand go the same way as the operand ("W/m2 K"
-        // divides by K too).
-        bool term_used = false;  // something was read into the term
-        bool divide = false;     // the operand being read divides
+        // is J·K/kg). An operand is a product (`operand_`: "W/m2 K" divides by m2·K), built
+        // whole before it joins the term, as the operators would build it.
+        bool term_used = false;     // something was read into the term
+        bool operand_used = false;  // something was read into the operand
+        bool divide = false;        // the operand being read divides
         bool after_per = false;
         double pending_power = 1.0;                  // 'square' or 'cubic' before an atom
         bool has_unit = false;                       // the term holds a unit or a group
-        bool stashed = false;  // its sum and term wait in `stash_` while a bracket inside is read
+        bool stashed = false;  // its sum, term and operand wait in `stash_` while a bracket inside is read
     };
-    // The sum and term of a frame that holds some while a bracket inside it is read. Only such
-    // frames take one, so that deep brackets around nothing ("((((m))))") cost a few bytes each.
+    // The sum, term and operand of a frame that holds some while a bracket inside it is read.
+    // Only such frames take one, so that deep brackets around nothing ("((((m))))") cost a few
+    // bytes each.
     struct Stash {
         std::optional<Quantity> sum;
         Quantity term;
+        Quantity operand;
     };
 
     enum class AtomKind { Number, Name, Group };
@@ -242,21 +240,60 @@ private:
     // The error recorded by the failing step whose result is passed.
     Expected<Quantity, QuantityTextError> failed(bool) { return std::move(error_); }
 
-    void fold_atom(Frame& f, Quantity&& atom) {
-        raise_to(atom, f.pending_power);
-        f.pending_power = 1.0;
-        if (!f.term_used && !f.divide) {
-            term_ = std::move(atom);
-        } else if (f.divide) {
-            term_.unit = std::move(term_.unit) / atom.unit;
-            term_.value /= atom.value;
-        } else {
-            term_.unit = std::move(term_.unit) * atom.unit;
-            term_.value *= atom.value;
+    // The values are worked out by the operators' own steps (multiply, divide, power), each of
+    // which brings its result to its simple simplification as it goes. Carrying the units as
+    // written to the end instead would convert the value once, through the multipliers of the
+    // whole collection, and those overflow where the operators' results do not: hr^42·kWh^18
+    // is near 1e300 in base units, and its value would come out as inf / inf.
+    bool step(Expected<Quantity>&& result, Quantity& into) {
+        if (!result) [[unlikely]] {
+            Error error = std::move(result).error();
+            // Powers out of range are reported for the whole text, wherever they arise.
+            if (error.kind == ErrorKind::PowerOverflow || error.kind == ErrorKind::NonFinitePower) {
+                error = Error::power_overflow(std::string(text_));
+            }
+            return arithmetic(std::move(error));
         }
+        into = std::move(result).value();
+        return true;
+    }
+    bool raise_to(Quantity& q, double p) {
+        if (p == 1.0) return true;
+        if (p == 0.0) {
+            // Nothing of the units is left, not even entries at power 0; the value is 1.
+            q = Quantity{};
+            return true;
+        }
+        return step(power_by_number(q, p), q);
+    }
+    bool fold_atom(Frame& f, Quantity&& atom) {
+        if (!raise_to(atom, f.pending_power)) return false;
+        f.pending_power = 1.0;
+        if (!f.operand_used) {
+            operand_ = std::move(atom);
+            f.operand_used = true;
+            return true;
+        }
+        return step(multiply(operand_, atom), operand_);
+    }
+    // The operand read so far joins the term.
+    bool end_operand(Frame& f) {
+        if (!f.operand_used) return true;
+        f.operand_used = false;
+        bool done = true;
+        if (!f.term_used && !f.divide) {
+            term_ = std::move(operand_);
+        } else if (f.divide) {
+            done = step(divide(term_, operand_), term_);
+        } else {
+            done = step(multiply(term_, operand_), term_);
+        }
+        operand_ = Quantity{};
         f.term_used = true;
+        return done;
     }
     bool end_term(Frame& f) {
+        if (!end_operand(f)) return false;
         if (!f.term_used) return true;
         if (f.negative) term_.value = -term_.value;
         f.negative = false;
@@ -281,6 +318,7 @@ private:
     // The sum and the term of the innermost frame.
     std::optional<Quantity> sum_;
     Quantity term_;
+    Quantity operand_;
     SmallVector<Stash, 2> stash_;
 };
 
@@ -660,7 +698,7 @@ bool Reader::read_postfix(std::size_t& i, Quantity& atom, AtomKind kind) {
             if (is_digit(at(k))) {
                 std::optional<double> d = read_decimal(k);
                 if (!d) return unexpected(k);
-                raise_to(atom, sign * *d);
+                if (!raise_to(atom, sign * *d)) return false;
                 i = k;
                 continue;
             }
@@ -679,7 +717,7 @@ bool Reader::read_postfix(std::size_t& i, Quantity& atom, AtomKind kind) {
                 any = true;
             }
             if (!any) return malformed("a superscript sign needs digits", i, k);
-            raise_to(atom, sign * p);
+            if (!raise_to(atom, sign * p)) return false;
             i = k;
             continue;
         }
@@ -690,7 +728,7 @@ bool Reader::read_postfix(std::size_t& i, Quantity& atom, AtomKind kind) {
             double p;
             if (!read_exponent(j, k, p)) return false;
             if (!std::isfinite(p)) return malformed("the power is out of range", j, k);
-            raise_to(atom, p);
+            if (!raise_to(atom, p)) return false;
             i = k;
             continue;
         }
@@ -698,7 +736,7 @@ bool Reader::read_postfix(std::size_t& i, Quantity& atom, AtomKind kind) {
             const std::size_t end = segment_end(j);
             const std::string_view word = text_.substr(j, end - j);
             if (word == "squared" || word == "cubed") {
-                raise_to(atom, word == "squared" ? 2.0 : 3.0);
+                if (!raise_to(atom, word == "squared" ? 2.0 : 3.0)) return false;
                 i = end;
                 continue;
             }
@@ -761,10 +799,11 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                 continue;
             }
             if (c == U'(' || c == U'[') {
-                if (f.term_used || sum_) {
-                    stash_.push_back(Stash{std::move(sum_), std::move(term_)});
+                if (f.term_used || f.operand_used || sum_) {
+                    stash_.push_back(Stash{std::move(sum_), std::move(term_), std::move(operand_)});
                     sum_.reset();
                     term_ = Quantity{};
+                    operand_ = Quantity{};
                     f.stashed = true;
                 }
                 Frame inner;
@@ -802,6 +841,7 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                     }
                     case Word::Per:
                         // "per second" on its own: one per second.
+                        if (!end_operand(f)) return failed(false);
                         f.term_used = true;
                         f.after_per = true;
                         f.divide = true;
@@ -818,7 +858,7 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                     case Word::Cubed:
                         return failed(malformed("'" + std::string(text_.substr(i, end - i)) + "' follows no unit", i, end));
                 }
-            } else if (c == U'/' && !required && !f.term_used) {
+            } else if (c == U'/' && !required && !f.term_used && !f.operand_used) {
                 // A '/' that begins a term or a bracket: one over what follows ("/min", as in UCUM).
                 f.term_used = true;
                 f.divide = true;
@@ -837,7 +877,7 @@ Expected<Quantity, QuantityTextError> Reader::run() {
             if (!read_postfix(i, atom, kind)) return failed(false);
             Frame& into = frames[frames.size() - 1];
             into.has_unit = into.has_unit || kind != AtomKind::Number;
-            fold_atom(into, std::move(atom));
+            if (!fold_atom(into, std::move(atom))) return failed(false);
             want_operand = false;
             required = false;
             after_dot = false;
@@ -881,16 +921,18 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                 Stash& saved = stash_[stash_.size() - 1];
                 sum_ = std::move(saved.sum);
                 term_ = std::move(saved.term);
+                operand_ = std::move(saved.operand);
                 stash_.erase_at(stash_.size() - 1);
                 parent.stashed = false;
             }
             i += len;
             if (!read_postfix(i, group, AtomKind::Group)) return failed(false);
             frames[frames.size() - 1].has_unit = true;
-            fold_atom(frames[frames.size() - 1], std::move(group));
+            if (!fold_atom(frames[frames.size() - 1], std::move(group))) return failed(false);
             continue;
         }
         if (c == U'/' || c == U'\u00D7' || (c == U'*' && at(i + 1) != U'*')) {
+            if (!end_operand(f)) return failed(false);
             f.divide = (c == U'/') != f.after_per;
             set_op(i, i + len);
             i += len;
