@@ -41,15 +41,8 @@ def main():
     for stat in top:
         print(f"  {stat}")
 
-    import gc
-
-    ops = leak_workload.make_operations()
-    leak_workload.run(ops, args.warmup)
-    gc.collect()
-    blocks = sys.getallocatedblocks()
-    leak_workload.run(ops, args.operations)
-    gc.collect()
-    blocks = sys.getallocatedblocks() - blocks
+    before_blocks, after_blocks = leak_workload.measure_blocks(args.operations, args.warmup)
+    blocks = after_blocks - before_blocks
     print(f"allocated blocks: {blocks:+,} after {args.operations:,} operations")
 
     failed = after - before >= 2**20 or growth > 64 * 1024 or blocks > 1000

@@ -36,10 +36,11 @@ grep -E 'tests passed|tests failed' "$LOGS/core.log"
 for python in $PYTHONS; do
   tag=$(basename "$python")
   step "pytest under $tag with ASan+UBSan"
+  # NumPy first: the module is built against its headers.
+  "$python" -m pip install -q --disable-pip-version-check -r tests/requirements.txt >/dev/null 2>&1 || true
   cmake -S . -B "$OUT/$tag" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVAT_SANITIZE=ON \
     -DPython_EXECUTABLE="$(command -v "$python")" >/dev/null || exit 1
   cmake --build "$OUT/$tag" -j2 --target tolvat >/dev/null || exit 1
-  "$python" -m pip install -q --disable-pip-version-check -r tests/requirements.txt >/dev/null 2>&1 || true
   libasan=$(${CXX:-g++} -print-file-name=libasan.so)
   allocator=malloc
   "$python" -c 'import sys, sysconfig; sys.exit(not sysconfig.get_config_var("Py_GIL_DISABLED"))' && allocator=""

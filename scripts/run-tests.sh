@@ -96,8 +96,9 @@ echo "the tour ran on the clang build"
 # macOS builds use LLVM's C++ library, which lacks some of what GCC's has (the wheel workflow
 # builds there): every source must at least compile against it.
 pyinc=$("${VENV[$FIRST]}/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
+npinc=$("${VENV[$FIRST]}/bin/python" -c 'import numpy; print(numpy.get_include())')
 for f in src/core/*.cpp src/python/*.cpp; do
-  clang++ -std=c++20 -stdlib=libc++ -fsyntax-only -Isrc -I"$pyinc" "$f"
+  clang++ -std=c++20 -stdlib=libc++ -fsyntax-only -Isrc -I"$pyinc" -I"$npinc" "$f"
 done
 echo "every source compiles against libc++"
 

@@ -61,17 +61,19 @@ grep -E 'operations:' "$LOGS/interleavings.out"; tail -1 "$LOGS/interleavings.ou
 
 step "the module under ThreadSanitizer, for $PYTHON"
 t=$(now)
-CC=clang CXX=clang++ cmake -S . -B "$OUT/module" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTOLVAT_SANITIZE_THREAD=ON -DPython_EXECUTABLE="$PYTHON" >/dev/null || exit 1
-cmake --build "$OUT/module" -j2 --target tolvat >/dev/null || exit 1
-echo "built $(took "$t")"
 venv="$OUT/venv"
-if ! "$venv/bin/python" -c 'import pytest' 2>/dev/null; then
-  # pip under the instrumented interpreter: its reports are CPython's and pip's, not ours.
+if ! "$venv/bin/python" -c 'import pytest, numpy' 2>/dev/null; then
+  # pip under the instrumented interpreter: its reports are CPython's and pip's, not ours. NumPy
+  # too, since the module is built against its headers.
   TSAN_OPTIONS="$tsan_env report_bugs=0" "$PYTHON" -m venv "$venv" || exit 1
-  TSAN_OPTIONS="$tsan_env report_bugs=0" "$venv/bin/python" -m pip install -q --disable-pip-version-check pytest \
+  TSAN_OPTIONS="$tsan_env report_bugs=0" "$venv/bin/python" -m pip install -q --disable-pip-version-check pytest numpy \
     >"$OUT/pip.log" 2>&1 || { tail -20 "$OUT/pip.log"; exit 1; }
 fi
+npinc=$(TSAN_OPTIONS="$tsan_env report_bugs=0" "$venv/bin/python" -c 'import numpy; print(numpy.get_include())')
+CC=clang CXX=clang++ cmake -S . -B "$OUT/module" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTOLVAT_SANITIZE_THREAD=ON -DPython_EXECUTABLE="$PYTHON" -DTOLVAT_NUMPY_INCLUDE="$npinc" >/dev/null || exit 1
+cmake --build "$OUT/module" -j2 --target tolvat >/dev/null || exit 1
+echo "built $(took "$t")"
 py="$venv/bin/python"
 export PYTHONPATH="$OUT/module"
 

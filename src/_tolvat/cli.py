@@ -313,8 +313,21 @@ def interactive(options) -> int:
                 say(*("\t" + line for line in lines), sep="\n")
                 break
     except (EOFError, KeyboardInterrupt):
+        # The loop ends the program: a Ctrl-C pressed again while it ends (the first one may seem
+        # lost while the interpreter is busy) must not turn a clean end into a traceback.
+        ignore_ctrl_c()
         print()
         return OK
+
+
+def ignore_ctrl_c() -> None:
+    """SIGINT ignored from here on, where this thread may set it (the main thread only)."""
+    try:
+        import signal
+
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+    except (ValueError, AttributeError):
+        pass
 
 
 def main(argv: list[str] | None = None) -> int:

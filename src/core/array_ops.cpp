@@ -267,6 +267,22 @@ TOLVAT_LOOPS void apply_absolute(const double* self, double* out, std::size_t n)
     for (std::size_t i = 0; i < n; ++i) out[i] = std::fabs(self[i]);
 }
 
+TOLVAT_LOOPS void apply_fixed_power(FixedPowerFn fn, const Conversion& closing, const double* in, double* out,
+                                   std::size_t n) noexcept {
+    const Operand x{in, 1};
+    switch (fn) {
+        case FixedPowerFn::Sqrt:
+            with_closing(closing, x, x, out, n, [](double s, double) { return std::sqrt(s); });
+            break;
+        case FixedPowerFn::Square:
+            with_closing(closing, x, x, out, n, [](double s, double) { return s * s; });
+            break;
+        case FixedPowerFn::Reciprocal:
+            with_closing(closing, x, x, out, n, [](double s, double) { return 1.0 / s; });
+            break;
+    }
+}
+
 TOLVAT_LOOPS void apply_conversion(const Conversion& conversion, const double* in, double* out, std::size_t n) noexcept {
     with_closing(conversion, Operand{in, 1}, Operand{in, 1}, out, n, [](double s, double) { return s; });
 }

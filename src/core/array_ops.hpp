@@ -76,6 +76,12 @@ void apply_negate(const ElementPlan& plan, const double* self, double* out, std:
 void apply_positive(const ElementPlan& plan, const double* self, double* out, std::size_t n) noexcept;
 // out[i] = |self[i]| (the sign bit cleared).
 void apply_absolute(const double* self, double* out, std::size_t n) noexcept;
+// out[i] = the closing conversion of sqrt(in[i]), in[i] * in[i] or 1 / in[i]: single IEEE
+// operations, so each element is what NumPy's ufunc of the same name gives, then closed as the
+// one-value path closes.
+enum class FixedPowerFn : unsigned char { Sqrt, Square, Reciprocal };
+void apply_fixed_power(FixedPowerFn fn, const Conversion& closing, const double* in, double* out,
+                       std::size_t n) noexcept;
 // out[i] = conversion of in[i], then ÷ divisor (as_number divides by 1.0 when not scaling).
 void apply_conversion(const Conversion& conversion, const double* in, double* out, std::size_t n) noexcept;
 void apply_conversion_divided(const Conversion& conversion, double divisor, const double* in, double* out,

@@ -517,8 +517,8 @@ std::optional<double> Reader::read_number(std::size_t& i) {
     if (digits.size() == 0 || digits.view() == ".") return std::nullopt;
     // The exponent: e-notation, or a product with ten to a power.
     std::string exponent;
-    if (j < text_.size() && (text_[j] == 'e' || text_[j] == 'E')) {
-        std::size_t k = j + 1;
+    // A sign and digits from k: the exponent, with j moved past them; nothing when no digit comes.
+    auto read_signed_exponent = [&](std::size_t k) {
         std::size_t len;
         const char32_t s = at(k, &len);
         std::string sign;
@@ -528,12 +528,15 @@ std::optional<double> Reader::read_number(std::size_t& i) {
         }
         const std::size_t save = j;
         j = k;
-        std::string e;
-        if (read_digits(e)) {
-            exponent = sign + e;
+        std::string d;
+        if (read_digits(d)) {
+            exponent = sign + d;
         } else {
             j = save;
         }
+    };
+    if (j < text_.size() && (text_[j] == 'e' || text_[j] == 'E')) {
+        read_signed_exponent(j + 1);
     } else {
         std::size_t k = skip_spaces(j);
         std::size_t len;
@@ -543,24 +546,11 @@ std::optional<double> Reader::read_number(std::size_t& i) {
             k = skip_spaces(k + len);
             if (text_.substr(k, 2) == "10") {
                 k += 2;
-                std::string e;
                 const char32_t c = at(k, &len);
                 if (c == U'^' || (c == U'*' && at(k + 1) == U'*')) {
-                    k = skip_spaces(k + (c == U'^' ? 1 : 2));
-                    const char32_t s = at(k, &len);
-                    if (is_sign(s)) {
-                        if (is_minus(s)) e = "-";
-                        k += len;
-                    }
-                    const std::size_t save = j;
-                    j = k;
-                    std::string d;
-                    if (read_digits(d)) {
-                        exponent = e + d;
-                    } else {
-                        j = save;
-                    }
+                    read_signed_exponent(skip_spaces(k + (c == U'^' ? 1 : 2)));
                 } else if (superscript_digit(c) >= 0 || is_superscript_sign(c)) {
+                    std::string e;
                     if (is_superscript_sign(c)) {
                         if (c == U'\u207B') e = "-";
                         k += len;
@@ -580,8 +570,7 @@ std::optional<double> Reader::read_number(std::size_t& i) {
     if (!exponent.empty()) {
         digits.push_back('e');
         digits.append(exponent);
-    }
-    if (exponent.empty()) {
+    } else {
         // Digits with at most one point and no more than fifteen in all: the integer they make
         // and the power of ten are both exact doubles, so one division or multiplication rounds
         // correctly, as from_chars would.

@@ -20,6 +20,7 @@
 #include "../core/ufunc_rules.hpp"
 #include "array_protocols.hpp"
 #include "arrays.hpp"
+#include "numpy_c.hpp"
 #include "errors.hpp"
 #include "module_state.hpp"
 #include "objects.hpp"
@@ -224,26 +225,9 @@ PyObject* cached(PyObject*& slot, Make make) noexcept {
     return load_slot(slot);
 }
 
-// An exact ndarray of float64 (any strides): a value array as it is. Checked by its dtype, which
-// NumPy keeps as one object, rather than by its buffer. False with no exception otherwise.
-bool is_float64_ndarray(PyTypeObject* type, const NumpyApi* api, PyObject* array) noexcept {
-    if (reinterpret_cast<PyObject*>(Py_TYPE(array)) != api->ndarray) return false;
-    ModuleState* state = module_state_of(type);
-    if (state == nullptr) return false;
-    PyObject* dtype_name = cached(state->dtype_name, [] { return PyUnicode_InternFromString("dtype"); });
-    PyObject* float64 = cached(state->float64_dtype, [&] {
-        return PyObject_CallMethod(api->module, "dtype", "s", "float64");
-    });
-    if (dtype_name == nullptr || float64 == nullptr) {
-        PyErr_Clear();
-        return false;
-    }
-    Ref dtype(PyObject_GetAttr(array, dtype_name));
-    if (!dtype) {
-        PyErr_Clear();
-        return false;
-    }
-    return dtype.get() == float64;
+// An exact ndarray of native float64 (any strides): a value array as it is.
+bool is_float64_ndarray(const NumpyApi* api, PyObject* array) noexcept {
+    return reinterpret_cast<PyObject*>(Py_TYPE(array)) == api->ndarray && holds_float64(array);
 }
 
 // A quantity over a function's result: a float-valued one when no input was an array, an
@@ -260,7 +244,7 @@ PyObject* quantity_of(PyTypeObject* type, const NumpyApi* api, Ref&& result, Uni
                   ? PyObject_CallOneArg(api->asarray, result.get())
                   : result.release());
     if (!array) return nullptr;
-    Ref values(is_float64_ndarray(type, api, array.get()) ? array.release() : normalise_array(api, array.get()));
+    Ref values(is_float64_ndarray(api, array.get()) ? array.release() : normalise_array(api, array.get()));
     if (!values) return nullptr;
     if (output.kind != Conversion::Kind::Same) {
         values = Ref(converted_array(api, values.get(), output));
@@ -401,6 +385,15 @@ struct UfuncCall {
     PyObject* kwargs;  // a dict (owned by the caller) or nullptr
 };
 
+// The fused loop of a FixedPower ufunc, for those that are one IEEE operation.
+std::optional<FixedPowerFn> fused_power_of(const UfuncInfo& info) noexcept {
+    if (info.rule != UfuncRule::FixedPower) return std::nullopt;
+    if (info.power == 0.5) return FixedPowerFn::Sqrt;
+    if (info.power == 2.0) return FixedPowerFn::Square;
+    if (info.power == -1.0) return FixedPowerFn::Reciprocal;
+    return std::nullopt;
+}
+
 PyObject* general_ufunc(const UfuncCall& call) noexcept {
     PyTypeObject* type = Py_TYPE(call.self);
     const NumpyApi* api = numpy_for(type);
@@ -496,6 +489,16 @@ PyObject* general_ufunc(const UfuncCall& call) noexcept {
         return Py_NewRef(out_quantity);
     }
 
+    // sqrt, square and reciprocal of a contiguous float64 array: one loop of our own, which gives
+    // what the ufunc gives (each is one IEEE operation) without a second pass for the closing step.
+    if (const std::optional<FixedPowerFn> fn = fused_power_of(*call.info);
+        fn && !kwargs && call.kind == Method::Call && any_array && plan.inputs[0].kind == Conversion::Kind::Same) {
+        std::optional<PyObject*> fused = fused_fixed_power(api, PyTuple_GET_ITEM(args.get(), 0), *fn, plan.output);
+        if (fused) {
+            if (*fused == nullptr) return nullptr;
+            return new_tolvat_array(type, Quantity{std::move(plan.units), 1.0}, *fused);
+        }
+    }
     Ref result(kwargs ? PyObject_Call(callable.get(), args.get(), kwargs.get())
                       : PyObject_Vectorcall(callable.get(), &PyTuple_GET_ITEM(args.get(), 0),
                                             static_cast<std::size_t>(call.ninputs), nullptr));
@@ -870,8 +873,6 @@ void clear_protocol_caches(ModuleState* state) noexcept {
     for (PyObject*& slot : state->ufuncs) Py_CLEAR(slot);
     for (PyObject*& slot : state->array_functions) Py_CLEAR(slot);
     Py_CLEAR(state->array_function_support);
-    Py_CLEAR(state->float64_dtype);
-    Py_CLEAR(state->dtype_name);
     Py_CLEAR(state->ndim_name);
     for (PyObject*& slot : state->reduce_methods) Py_CLEAR(slot);
 }
@@ -880,8 +881,6 @@ int traverse_protocol_caches(ModuleState* state, visitproc visit, void* arg) noe
     for (PyObject* slot : state->ufuncs) Py_VISIT(slot);
     for (PyObject* slot : state->array_functions) Py_VISIT(slot);
     Py_VISIT(state->array_function_support);
-    Py_VISIT(state->float64_dtype);
-    Py_VISIT(state->dtype_name);
     Py_VISIT(state->ndim_name);
     for (PyObject* slot : state->reduce_methods) Py_VISIT(slot);
     return 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 #include "../core/quantity_arithmetic.hpp"
@@ -14,6 +15,7 @@
 #include "coerce.hpp"
 #include "errors.hpp"
 #include "float_round.hpp"
+#include "numpy_c.hpp"
 
 namespace tolvat::py {
 
@@ -31,32 +33,25 @@ void clear_api(NumpyApi& api) noexcept {
     Py_CLEAR(api.module);
     Py_CLEAR(api.ndarray);
     Py_CLEAR(api.generic);
-    Py_CLEAR(api.empty_like);
-    Py_CLEAR(api.empty);
     Py_CLEAR(api.asarray);
     Py_CLEAR(api.power);
-    Py_CLEAR(api.fabs);
-    Py_CLEAR(api.bool_type);
     Py_CLEAR(api.float64);
-    Py_CLEAR(api.dtype_names);
 }
 
 bool fill_api(NumpyApi& api) noexcept {
     api.module = PyImport_ImportModule("numpy");
-    if (api.module == nullptr) return false;
+    if (api.module == nullptr || !load_numpy_c_api()) return false;
     struct Name {
         PyObject** slot;
         const char* name;
     };
-    const Name names[] = {{&api.ndarray, "ndarray"},       {&api.generic, "generic"}, {&api.empty_like, "empty_like"}, {&api.empty, "empty"},
-                          {&api.asarray, "asarray"},       {&api.power, "power"},     {&api.fabs, "fabs"},
-                          {&api.bool_type, "bool_"},       {&api.float64, "float64"}};
+    const Name names[] = {{&api.ndarray, "ndarray"}, {&api.generic, "generic"}, {&api.asarray, "asarray"},
+                          {&api.power, "power"},     {&api.float64, "float64"}};
     for (const Name& n : names) {
         *n.slot = PyObject_GetAttrString(api.module, n.name);
         if (*n.slot == nullptr) return false;
     }
-    api.dtype_names = Py_BuildValue("(s)", "dtype");
-    return api.dtype_names != nullptr;
+    return true;
 }
 
 // Publishes `fresh` as the state's entry points unless another thread did first.
@@ -108,8 +103,7 @@ void clear_lazy_imports(ModuleState* state) noexcept {
 
 int traverse_lazy_imports(ModuleState* state, visitproc visit, void* arg) noexcept {
     NumpyApi& api = state->numpy;
-    for (PyObject* object : {api.module, api.ndarray, api.generic, api.empty_like, api.empty, api.asarray, api.power, api.fabs,
-                             api.bool_type, api.float64, api.dtype_names, state->support}) {
+    for (PyObject* object : {api.module, api.ndarray, api.generic, api.asarray, api.power, api.float64, state->support}) {
         Py_VISIT(object);
     }
     return 0;
@@ -141,50 +135,23 @@ bool is_exact_ndarray(const NumpyApi* api, PyObject* obj) noexcept {
     return api != nullptr && reinterpret_cast<PyObject*>(Py_TYPE(obj)) == api->ndarray;
 }
 
-// The memory of an exact ndarray of native float64 in C order: its buffer, or nothing (and no
-// exception) for any other array.
-struct Doubles {
-    Py_buffer view{};
-    bool held = false;
-    Doubles() noexcept = default;
-    Doubles(const Doubles&) = delete;
-    Doubles& operator=(const Doubles&) = delete;
-    ~Doubles() {
-        if (held) PyBuffer_Release(&view);
-    }
-    const double* data() const noexcept { return static_cast<const double*>(view.buf); }
-    double* writable() const noexcept { return static_cast<double*>(view.buf); }
-    std::size_t size() const noexcept { return static_cast<std::size_t>(view.len) / sizeof(double); }
-};
-
-bool is_native_double_format(const char* format) noexcept {
-    return format != nullptr && (std::strcmp(format, "d") == 0 || std::strcmp(format, "=d") == 0 ||
-                                 std::strcmp(format, "@d") == 0);
+// The memory of an exact ndarray of native float64 in C order, or nothing (and no exception) for
+// any other array.
+bool contiguous_doubles(const NumpyApi* api, PyObject* array, Float64Memory& out, bool writable = false) noexcept {
+    return is_exact_ndarray(api, array) && float64_memory(array, out, writable);
 }
 
-// Takes the buffer of an exact ndarray when it is contiguous native float64.
-bool contiguous_doubles(const NumpyApi* api, PyObject* array, Doubles& out, bool writable = false) noexcept {
-    if (!is_exact_ndarray(api, array)) return false;
-    if (PyObject_GetBuffer(array, &out.view, PyBUF_RECORDS_RO | (writable ? PyBUF_WRITABLE : 0)) != 0) {
-        PyErr_Clear();
-        return false;
-    }
-    out.held = true;
-    if (out.view.itemsize != sizeof(double) || !is_native_double_format(out.view.format) ||
-        !PyBuffer_IsContiguous(&out.view, 'C')) {
-        PyBuffer_Release(&out.view);
-        out.held = false;
-        return false;
-    }
-    return true;
-}
-
-bool same_shape(const Py_buffer& a, const Py_buffer& b) noexcept {
+bool same_shape(const Float64Memory& a, const Float64Memory& b) noexcept {
     if (a.ndim != b.ndim) return false;
     for (int i = 0; i < a.ndim; ++i) {
         if (a.shape[i] != b.shape[i]) return false;
     }
     return true;
+}
+
+bool is_native_double_format(const char* format) noexcept {
+    return format != nullptr && (std::strcmp(format, "d") == 0 || std::strcmp(format, "=d") == 0 ||
+                                 std::strcmp(format, "@d") == 0);
 }
 
 }  // namespace
@@ -200,10 +167,7 @@ bool is_array_like(const NumpyApi* api, PyObject* obj) noexcept {
 }
 
 PyObject* normalise_array(const NumpyApi* api, PyObject* obj) noexcept {
-    {
-        Doubles doubles;
-        if (contiguous_doubles(api, obj, doubles)) return Py_NewRef(obj);
-    }
+    if (is_exact_ndarray(api, obj) && holds_float64(obj)) return Py_NewRef(obj);
     Ref dtype(PyObject_GetAttrString(obj, "dtype"));
     if (!dtype) return nullptr;
     Ref kind_text(PyObject_GetAttrString(dtype.get(), "kind"));
@@ -491,18 +455,14 @@ PyObject* binary_steps(const NumpyApi* api, ElementOp op, const ElementPlan& pla
     return as_value_array(api, std::move(v.array));
 }
 
-// numpy.empty(shape of `like`), float64 or with dtype=bool: a new C-ordered array.
-PyObject* empty_like(const NumpyApi* api, const Py_buffer& like, bool booleans = false) noexcept {
-    Ref shape(PyTuple_New(like.ndim));
-    if (!shape) return nullptr;
-    for (int i = 0; i < like.ndim; ++i) {
-        PyObject* length = PyLong_FromSsize_t(like.shape[i]);
-        if (length == nullptr) return nullptr;
-        PyTuple_SET_ITEM(shape.get(), i, length);
-    }
-    if (!booleans) return PyObject_CallOneArg(api->empty, shape.get());
-    PyObject* args[] = {shape.get(), api->bool_type};
-    return PyObject_Vectorcall(api->empty, args, 1, api->dtype_names);
+// A new C-ordered array of the shape of `like`, float64 or of booleans, and its memory.
+template <typename T>
+PyObject* empty_like(const Float64Memory& like, T*& data) noexcept {
+    static_assert(sizeof(T) == (std::is_same_v<T, bool> ? 1 : sizeof(double)));
+    void* memory = nullptr;
+    PyObject* array = new_array(like.ndim, like.shape, std::is_same_v<T, bool>, &memory);
+    data = static_cast<T*>(memory);
+    return array;
 }
 
 // Loops over this many values and more let other threads run meanwhile.
@@ -523,19 +483,17 @@ void run_loop(std::size_t n, Loop loop) noexcept {
 // nothing (no exception) when the operands do not allow it, or nullptr with an exception set.
 std::optional<PyObject*> binary_fused(const NumpyApi* api, ElementOp op, const ElementPlan& plan, const Side& self,
                                       const Side& other) noexcept {
-    Doubles a, b;
+    Float64Memory a, b;
     if (self.is_array() && !contiguous_doubles(api, self.array.get(), a)) return std::nullopt;
     if (other.is_array() && !contiguous_doubles(api, other.array.get(), b)) return std::nullopt;
-    if (self.is_array() && other.is_array() && !same_shape(a.view, b.view)) return std::nullopt;
-    Ref out(empty_like(api, self.is_array() ? a.view : b.view));
-    Doubles result;
+    if (self.is_array() && other.is_array() && !same_shape(a, b)) return std::nullopt;
+    double* result = nullptr;
+    Ref out(empty_like(self.is_array() ? a : b, result));
     if (!out) return nullptr;
-    if (PyObject_GetBuffer(out.get(), &result.view, PyBUF_SIMPLE | PyBUF_WRITABLE) != 0) return nullptr;
-    result.held = true;
-    const Operand s{self.is_array() ? a.data() : &self.value, self.is_array() ? 1u : 0u};
-    const Operand o{other.is_array() ? b.data() : &other.value, other.is_array() ? 1u : 0u};
-    const std::size_t n = result.size();
-    run_loop(n, [&] { apply_binary(op, plan, s, o, result.writable(), n); });
+    const Operand s{self.is_array() ? a.data : &self.value, self.is_array() ? 1u : 0u};
+    const Operand o{other.is_array() ? b.data : &other.value, other.is_array() ? 1u : 0u};
+    const std::size_t n = self.is_array() ? a.size : b.size;
+    run_loop(n, [&] { apply_binary(op, plan, s, o, result, n); });
     return out.release();
 }
 
@@ -668,21 +626,18 @@ PyObject* array_compare(PyObject* self_obj, PyObject* other_obj, int op) noexcep
         const Expected<Conversion> conversion = conversion_between(other_units.unit, self_units.unit);
         if (!conversion) return raise_error(conversion.error());
         for (int attempt = 0; attempt < 2; ++attempt) {
-            Doubles a, b;
+            Float64Memory a, b;
             const bool fused = (!self.is_array() || contiguous_doubles(api, self.array.get(), a)) &&
                                (!other.is_array() || contiguous_doubles(api, other.array.get(), b)) &&
-                               (!self.is_array() || !other.is_array() || same_shape(a.view, b.view));
+                               (!self.is_array() || !other.is_array() || same_shape(a, b));
             if (fused) {
-                Ref out(empty_like(api, self.is_array() ? a.view : b.view, true));
+                bool* result = nullptr;
+                Ref out(empty_like(self.is_array() ? a : b, result));
                 if (!out) return nullptr;
-                Py_buffer result;
-                if (PyObject_GetBuffer(out.get(), &result, PyBUF_SIMPLE | PyBUF_WRITABLE) != 0) return nullptr;
-                const Operand s{self.is_array() ? a.data() : &self.value, self.is_array() ? 1u : 0u};
-                const Operand o{other.is_array() ? b.data() : &other.value, other.is_array() ? 1u : 0u};
-                const auto n = static_cast<std::size_t>(result.len);
-                static_assert(sizeof(bool) == 1);
-                run_loop(n, [&] { apply_compare(op, *conversion, s, o, static_cast<bool*>(result.buf), n); });
-                PyBuffer_Release(&result);
+                const Operand s{self.is_array() ? a.data : &self.value, self.is_array() ? 1u : 0u};
+                const Operand o{other.is_array() ? b.data : &other.value, other.is_array() ? 1u : 0u};
+                const std::size_t n = self.is_array() ? a.size : b.size;
+                run_loop(n, [&] { apply_compare(op, *conversion, s, o, result, n); });
                 return out.release();
             }
             if (!other.unchecked) break;
@@ -709,19 +664,24 @@ namespace {
 // contiguous float64; nothing otherwise.
 template <typename Loop>
 std::optional<PyObject*> fused_unary(const NumpyApi* api, PyObject* array, Loop loop) noexcept {
-    Doubles in;
+    Float64Memory in;
     if (!contiguous_doubles(api, array, in)) return std::nullopt;
-    Ref out(empty_like(api, in.view));
+    double* result = nullptr;
+    Ref out(empty_like(in, result));
     if (!out) return nullptr;
-    Doubles result;
-    if (PyObject_GetBuffer(out.get(), &result.view, PyBUF_SIMPLE | PyBUF_WRITABLE) != 0) return nullptr;
-    result.held = true;
-    const std::size_t n = in.size();
-    run_loop(n, [&] { loop(in.data(), result.writable(), n); });
+    const std::size_t n = in.size;
+    run_loop(n, [&] { loop(in.data, result, n); });
     return out.release();
 }
 
 }  // namespace
+
+std::optional<PyObject*> fused_fixed_power(const NumpyApi* api, PyObject* array, FixedPowerFn fn,
+                                           const Conversion& closing) noexcept {
+    return fused_unary(api, array, [&](const double* in, double* out, std::size_t n) {
+        apply_fixed_power(fn, closing, in, out, n);
+    });
+}
 
 PyObject* converted_array(const NumpyApi* api, PyObject* array, const Conversion& conversion, double divisor) noexcept {
     std::optional<PyObject*> fused = fused_unary(api, array, [&](const double* in, double* out, std::size_t n) {
@@ -940,13 +900,13 @@ PyObject* array_round(PyObject* self_obj, std::optional<std::int32_t> decimals, 
             values = Ref(converted_array(api, plain.get(), plan->closing));
             if (!values) return nullptr;
         }
-        Doubles buffer;
-        if (!contiguous_doubles(api, values.get(), buffer)) {
+        Float64Memory buffer;
+        if (!contiguous_doubles(api, values.get(), buffer, true)) {
             PyErr_SetString(PyExc_TypeError, "the quantity's values cannot be rounded here");
             return nullptr;
         }
-        double* data = buffer.writable();
-        const std::size_t n = buffer.size();
+        double* data = buffer.data;
+        const std::size_t n = buffer.size;
         std::size_t inexact = 0;
         if (!decimals) inexact = apply_round_whole(data, data, n);
         else if (significant_figures) inexact = apply_round_figures(*decimals, data, data, n);

@@ -3,9 +3,9 @@
 //
 // The unit work of an operation is done once, in the core (array_ops.hpp). The numbers go one of
 // two ways:
-// - fused: an exact ndarray of native float64 in C order (the buffer protocol gives its memory),
-//   with an operand of the same shape or a single value; one loop of the core writes into an
-//   array that numpy.empty made;
+// - fused: an exact ndarray of native float64 in C order (NumPy's C interface gives its memory,
+//   numpy_c.hpp), with an operand of the same shape or a single value; one loop of the core
+//   writes into a new array made there;
 // - otherwise the array library's own operations (through the number protocol and NumPy's
 //   functions), step by step in the same order as the one-value path, so that NumPy broadcasts,
 //   an ndarray subclass keeps its class and a Dask array stays lazy.
@@ -91,6 +91,12 @@ PyObject* array_unary(UnaryOp op, PyObject* self) noexcept;
 // The values of an array quantity converted by `conversion` (then ÷ divisor): a plain array.
 PyObject* converted_array(const NumpyApi* api, PyObject* array, const Conversion& conversion,
                           double divisor = 1.0) noexcept;
+
+// The values of `array` through fn and then `closing` (apply_fixed_power) into a new float64
+// array, in one loop, when the array is an exact ndarray of contiguous float64; nothing (no
+// exception) otherwise, and nullptr with an exception set on failure.
+std::optional<PyObject*> fused_fixed_power(const NumpyApi* api, PyObject* array, FixedPowerFn fn,
+                                           const Conversion& closing) noexcept;
 
 // The conversions of an array quantity `self` (already read: its units and array).
 // Into `target`: a new quantity in `target` over the converted values.

@@ -19,14 +19,9 @@ struct NumpyApi {
     PyObject* module;       // numpy
     PyObject* ndarray;      // numpy.ndarray
     PyObject* generic;      // numpy.generic, the base of NumPy's scalars
-    PyObject* empty_like;   // numpy.empty_like
-    PyObject* empty;        // numpy.empty (no dispatch to __array_function__: cheaper)
     PyObject* asarray;      // numpy.asarray
     PyObject* power;        // numpy.power (the ufunc: no shortcut for particular exponents)
-    PyObject* fabs;         // numpy.fabs
-    PyObject* bool_type;    // numpy.bool_
     PyObject* float64;      // numpy.float64
-    PyObject* dtype_names;  // ("dtype",): keyword names of a vectorcall
 };
 
 struct ModuleState {
@@ -44,10 +39,8 @@ struct ModuleState {
     PyObject* ufuncs[kCachedUfuncs];
     PyObject* array_functions[kCachedFunctions];
     PyObject* array_function_support;
-    // The same rule: numpy.dtype("float64"), the texts "dtype" and "ndim", and the reduce methods of add,
-    // minimum and maximum (sum, min and max of an ndarray).
-    PyObject* float64_dtype;
-    PyObject* dtype_name;
+    // The same rule: the text "ndim", and the reduce methods of add, minimum and maximum (sum, min
+    // and max of an ndarray).
     PyObject* ndim_name;
     PyObject* reduce_methods[3];
     // Filled by numpy_api() once; `numpy_ready` (read and written through AtomicRef (atomic_ref.hpp)) is set

@@ -18,7 +18,8 @@ namespace {
 
 // (type(self)._from_state, (state,)), taking the state over. The callable is the one object the
 // module keeps, so pickles of many quantities name it once.
-PyObject* reduction(PyObject* self, PyObject* state) noexcept {
+// With `array`, the state is of the array format and the array goes beside it (it pickles itself).
+PyObject* reduction(PyObject* self, PyObject* state, PyObject* array = nullptr) noexcept {
     if (state == nullptr) return nullptr;
     const ModuleState* module = module_state_of(Py_TYPE(self));
     if (module == nullptr) {
@@ -26,6 +27,7 @@ PyObject* reduction(PyObject* self, PyObject* state) noexcept {
         return nullptr;
     }
     PyObject* restore = is_tolvat(self) ? module->tolvat_restore : module->log_tolvat_restore;
+    if (array != nullptr) return Py_BuildValue("(O(NO))", restore, state, array);
     return Py_BuildValue("(O(N))", restore, state);
 }
 
@@ -43,27 +45,27 @@ PyObject* raise_invalid_state(const char* type_name, const StateError& error) no
     return nullptr;
 }
 
+// The state of a Tolvat's units and value, written in `format`: a new bytes object, or nullptr
+// with the exception set. May throw std::bad_alloc.
+PyObject* state_bytes(const Quantity& quantity, std::uint8_t format) {
+    Expected<std::size_t, StateError> size = state_size(quantity);
+    if (!size) {
+        PyErr_Format(PyExc_ValueError, "this Tolvat cannot be pickled: %s", size.error().message.c_str());
+        return nullptr;
+    }
+    PyObject* state = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(*size));
+    if (state != nullptr) write_state(quantity, reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(state)), format);
+    return state;
+}
+
 // (type(self)._from_state, (state, array)): the units in a state of the array format, and the
-// array beside it, which pickles itself.
+// array beside it.
 [[gnu::noinline]] PyObject* array_reduction(PyObject* self_obj) noexcept {
     try {
         Quantity units;
         Ref array;
         if (!read_tolvat(self_obj, units, array)) return raise_already_mutably_borrowed();
-        Expected<std::size_t, StateError> size = state_size(units);
-        if (!size) {
-            PyErr_Format(PyExc_ValueError, "this Tolvat cannot be pickled: %s", size.error().message.c_str());
-            return nullptr;
-        }
-        PyObject* state = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(*size));
-        if (state == nullptr) return nullptr;
-        write_state(units, reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(state)), kArrayStateFormat);
-        const ModuleState* module = module_state_of(Py_TYPE(self_obj));
-        if (module == nullptr) {
-            Py_DECREF(state);
-            return nullptr;
-        }
-        return Py_BuildValue("(O(NO))", module->tolvat_restore, state, array.get());
+        return reduction(self_obj, state_bytes(units, kArrayStateFormat), array.get());
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -79,14 +81,7 @@ PyObject* tolvat_reduce(PyObject* self_obj, PyObject*) noexcept {
         SharedAccess access(self->access);
         if (!access.ok()) return raise_already_mutably_borrowed();
         try {
-            Expected<std::size_t, StateError> size = state_size(self->quantity);
-            if (!size) {
-                PyErr_Format(PyExc_ValueError, "this Tolvat cannot be pickled: %s", size.error().message.c_str());
-                return nullptr;
-            }
-            state = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(*size));
-            if (state == nullptr) return nullptr;
-            write_state(self->quantity, reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(state)));
+            state = state_bytes(self->quantity, kStateFormat);
         } catch (const std::bad_alloc&) {
             return PyErr_NoMemory();
         }
@@ -127,10 +122,6 @@ PyObject* tolvat_from_state(PyObject* module, PyObject* const* args, Py_ssize_t 
         return PyErr_NoMemory();
     }
 }
-
-}  // namespace
-
-namespace {
 
 // A copy of an array quantity, with a copy of its array: the array's own copy(), or for a deep
 // copy copy.deepcopy(array, memo).

@@ -34,11 +34,13 @@ PyObject* text(std::string_view view) noexcept {
     return PyUnicode_FromStringAndSize(view.data(), static_cast<Py_ssize_t>(view.size()));
 }
 
-PyObject* exponents_tuple(const BaseExponents& exponents) noexcept {
-    PyObject* tuple = PyTuple_New(kBaseDimensionCount);
+// A tuple of n items, item i made by `make(i)` (a new reference, or nullptr with an exception).
+template <typename Make>
+PyObject* tuple_of(std::size_t n, Make make) noexcept {
+    PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(n));
     if (tuple == nullptr) return nullptr;
-    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
-        PyObject* item = PyFloat_FromDouble(exponents[i]);
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* item = make(i);
         if (item == nullptr) {
             Py_DECREF(tuple);
             return nullptr;
@@ -48,20 +50,14 @@ PyObject* exponents_tuple(const BaseExponents& exponents) noexcept {
     return tuple;
 }
 
-// A tuple with one item per row, made by `make` (a new reference, or nullptr with an exception).
+PyObject* exponents_tuple(const BaseExponents& exponents) noexcept {
+    return tuple_of(kBaseDimensionCount, [&exponents](std::size_t i) { return PyFloat_FromDouble(exponents[i]); });
+}
+
+// A tuple with one item per row, made by `make`.
 template <typename Row, std::size_t N, typename Make>
 PyObject* rows(std::span<const Row, N> table, Make make) noexcept {
-    PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(table.size()));
-    if (tuple == nullptr) return nullptr;
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        PyObject* item = make(table[i]);
-        if (item == nullptr) {
-            Py_DECREF(tuple);
-            return nullptr;
-        }
-        PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), item);
-    }
-    return tuple;
+    return tuple_of(table.size(), [&](std::size_t i) { return make(table[i]); });
 }
 
 // _catalogue(): a dict of the tables in table order (the first row that matches a text wins):
@@ -71,16 +67,7 @@ PyObject* rows(std::span<const Row, N> table, Make make) noexcept {
 //   "log_units": (name, symbol, base);
 //   "constants": (name, value, unit expression); "constant_aliases": (alias, constant name).
 PyObject* catalogue(PyObject*, PyObject*) noexcept {
-    PyObject* base = PyTuple_New(kBaseDimensionCount);
-    if (base == nullptr) return nullptr;
-    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
-        PyObject* symbol = text(base_unit(i).symbol);
-        if (symbol == nullptr) {
-            Py_DECREF(base);
-            return nullptr;
-        }
-        PyTuple_SET_ITEM(base, static_cast<Py_ssize_t>(i), symbol);
-    }
+    PyObject* base = tuple_of(kBaseDimensionCount, [](std::size_t i) { return text(base_unit(i).symbol); });
     PyObject* units = rows(unit_table(), [](const UnitDef& u) -> PyObject* {
         PyObject* dimension = exponents_tuple(u.exponents);
         if (dimension == nullptr) return nullptr;
@@ -108,13 +95,13 @@ PyObject* catalogue(PyObject*, PyObject*) noexcept {
                              static_cast<Py_ssize_t>(a.canonical.size()));
     });
     PyObject* result = nullptr;
-    if (units != nullptr && prefixes != nullptr && aliases != nullptr && log_units != nullptr && constants != nullptr &&
+    if (base != nullptr && units != nullptr && prefixes != nullptr && aliases != nullptr && log_units != nullptr && constants != nullptr &&
         constant_aliases != nullptr) {
         result = Py_BuildValue("{s:O,s:O,s:O,s:O,s:O,s:O,s:O}", "base", base, "units", units, "prefixes", prefixes,
                                "aliases", aliases, "log_units", log_units, "constants", constants, "constant_aliases",
                                constant_aliases);
     }
-    Py_DECREF(base);
+    Py_XDECREF(base);
     Py_XDECREF(units);
     Py_XDECREF(prefixes);
     Py_XDECREF(aliases);

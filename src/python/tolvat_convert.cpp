@@ -36,6 +36,17 @@ int bool_argument(PyObject* obj, const char* name) noexcept {
     return -1;
 }
 
+// The values of an array quantity in `units` converted into `target` (then ÷ divisor): a plain
+// array.
+PyObject* converted_values(PyTypeObject* type, const UnitCollection& units, PyObject* array,
+                           const UnitCollection& target, double divisor = 1.0) {
+    const NumpyApi* api = numpy_for(type);
+    if (api == nullptr) return nullptr;
+    const Expected<Conversion> conversion = conversion_between(units, target);
+    if (!conversion) return raise_error(conversion.error());
+    return converted_array(api, array, *conversion, divisor);
+}
+
 // An array quantity converted into the units `target(units)` gives: a new quantity, or with
 // `plain` the converted values alone.
 template <typename Target>
@@ -47,11 +58,7 @@ PyObject* array_converted(PyObject* self_obj, Target target, bool plain) noexcep
         Expected<UnitCollection> into = target(units.unit);
         if (!into) return raise_error(into.error());
         if (!plain) return array_as_unit(Py_TYPE(self_obj), units.unit, array.get(), std::move(into).value());
-        const NumpyApi* api = numpy_for(Py_TYPE(self_obj));
-        if (api == nullptr) return nullptr;
-        const Expected<Conversion> conversion = conversion_between(units.unit, *into);
-        if (!conversion) return raise_error(conversion.error());
-        return converted_array(api, array.get(), *conversion);
+        return converted_values(Py_TYPE(self_obj), units.unit, array.get(), *into);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }
@@ -90,11 +97,7 @@ PyObject* array_as_number(PyObject* self_obj, PyObject* other_obj, PyObject* sca
             scale = truth != 0;
         }
         if (!other) return array.release();
-        const NumpyApi* api = numpy_for(Py_TYPE(self_obj));
-        if (api == nullptr) return nullptr;
-        const Expected<Conversion> conversion = conversion_between(units.unit, other->unit);
-        if (!conversion) return raise_error(conversion.error());
-        return converted_array(api, array.get(), *conversion, scale ? other->value : 1.0);
+        return converted_values(Py_TYPE(self_obj), units.unit, array.get(), other->unit, scale ? other->value : 1.0);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     }

@@ -47,6 +47,15 @@ std::string describe(const char* name, const char* a, const char* b, double x, d
     return std::string(name) + "(" + std::to_string(x) + " " + text(a) + ", " + std::to_string(y) + " " + text(b) + ")";
 }
 
+// Whether the plan and the float path both give a result. When either fails, both must, with
+// the same message.
+template <typename T>
+bool both_succeed(const Expected<UfuncPlan>& plan, const Expected<T>& want, const std::string& where) {
+    EXPECT_EQ(plan.has_value(), want.has_value()) << where;
+    if (!plan && !want) EXPECT_EQ(plan.error().message(), want.error().message()) << where;
+    return plan && want;
+}
+
 const UfuncInfo& ufunc(const char* name) {
     const UfuncInfo* info = find_ufunc(name);
     EXPECT_NE(info, nullptr) << name;
@@ -85,11 +94,7 @@ TEST(UfuncRules, BinaryArithmeticFollowsTheOperators) {
                     for (double y : {2.5, -0.0, 1e-300}) {
                         const std::string where = describe(c.name, ua, ub, x, y);
                         const Expected<Quantity> want = c.oracle(quantity(a, x), quantity(b, y), ua == nullptr);
-                        ASSERT_EQ(plan.has_value(), want.has_value()) << where;
-                        if (!want) {
-                            EXPECT_EQ(plan.error().message(), want.error().message()) << where;
-                            continue;
-                        }
+                        if (!both_succeed(plan, want, where)) continue;
                         ASSERT_FALSE(plan->plain_result) << where;
                         const double got = plan->output.apply(c.function(plan->inputs[0].apply(x), plan->inputs[1].apply(y)));
                         EXPECT_EQ(bits(got), bits(want->value)) << where;
@@ -123,11 +128,7 @@ TEST(UfuncRules, ComparisonsConvertIntoTheFirstQuantitysUnits) {
                     const Quantity other = swap ? quantity(a, x) : quantity(b, y);
                     const Expected<double> converted = converted_value(other, self.unit);
                     const std::string where = describe(names[op], ua, ub, x, y);
-                    ASSERT_EQ(plan.has_value(), converted.has_value()) << where;
-                    if (!converted) {
-                        EXPECT_EQ(plan.error().message(), converted.error().message()) << where;
-                        continue;
-                    }
+                    if (!both_succeed(plan, converted, where)) continue;
                     ASSERT_TRUE(plan->plain_result) << where;
                     const bool want = ops[swap ? reflected[op] : op](self.value, *converted);
                     EXPECT_EQ(ops[op](plan->inputs[0].apply(x), plan->inputs[1].apply(y)), want) << where;
@@ -158,6 +159,16 @@ TEST(UfuncRules, OneOperandFunctionsFollowTheFloatPath) {
             return Quantity{copy.unit, f(copy.value)};
         };
     };
+    // The float path of a function of a plain number: the quantity's value as a plain number, then f.
+    auto of_number = [&to_number](double (*f)(double)) {
+        return [&to_number, f](const Quantity& q) -> Expected<Quantity> {
+            Expected<Quantity> n = to_number(q);
+            if (n) n->value = f(n->value);
+            return n;
+        };
+    };
+    double (*const exp_of)(double) = [](double x) { return std::exp(x); };
+    double (*const sin_of)(double) = [](double x) { return std::sin(x); };
     const std::vector<UnaryCase> cases = {
         {"negative", [](double x) { return -x; }, negate, false},
         {"positive", [](double x) { return x; }, positive, false},
@@ -172,18 +183,8 @@ TEST(UfuncRules, OneOperandFunctionsFollowTheFloatPath) {
         {"trunc", [](double x) { return std::trunc(x); }, rounded(std::trunc), false},
         {"isnan", [](double x) { return static_cast<double>(std::isnan(x)); },
          [](const Quantity& q) -> Expected<Quantity> { return Quantity{UnitCollection(), static_cast<double>(std::isnan(q.value))}; }, true},
-        {"exp", [](double x) { return std::exp(x); },
-         [&](const Quantity& q) -> Expected<Quantity> {
-             Expected<Quantity> n = to_number(q);
-             if (n) n->value = std::exp(n->value);
-             return n;
-         }, true},
-        {"sin", [](double x) { return std::sin(x); },
-         [&](const Quantity& q) -> Expected<Quantity> {
-             Expected<Quantity> n = to_number(q);
-             if (n) n->value = std::sin(n->value);
-             return n;
-         }, true},
+        {"exp", exp_of, of_number(exp_of), true},
+        {"sin", sin_of, of_number(sin_of), true},
         {"arctan", [](double x) { return std::atan(x); },
          [&](const Quantity& q) -> Expected<Quantity> {
              Expected<Quantity> n = to_number(q);
@@ -199,11 +200,7 @@ TEST(UfuncRules, OneOperandFunctionsFollowTheFloatPath) {
             for (double x : kValues) {
                 const std::string where = describe(c.name, ua, nullptr, x, 0.0);
                 const Expected<Quantity> want = c.oracle(Quantity{a, x});
-                ASSERT_EQ(plan.has_value(), want.has_value()) << where;
-                if (!want) {
-                    EXPECT_EQ(plan.error().message(), want.error().message()) << where;
-                    continue;
-                }
+                if (!both_succeed(plan, want, where)) continue;
                 EXPECT_EQ(plan->plain_result, c.plain) << where;
                 const double got = plan->output.apply(c.function(plan->inputs[0].apply(x)));
                 EXPECT_EQ(bits(got), bits(want->value)) << where;
@@ -223,11 +220,7 @@ TEST(UfuncRules, PowerTakesOneDimensionlessExponentCountedByItsScale) {
                 const Expected<UfuncPlan> plan = plan_ufunc(ufunc("power"), a ? &*a : nullptr, e ? &*e : nullptr, &p);
                 const Expected<Quantity> want = power(quantity(a, 1.0), quantity(e, p));
                 const std::string where = describe("power", ua, ue, 1.0, p);
-                ASSERT_EQ(plan.has_value(), want.has_value()) << where;
-                if (!want) {
-                    EXPECT_EQ(plan.error().message(), want.error().message()) << where;
-                    continue;
-                }
+                if (!both_succeed(plan, want, where)) continue;
                 for (double x : kValues) {
                     const Expected<Quantity> value = power(quantity(a, x), quantity(e, p));
                     const double got = plan->output.apply(std::pow(plan->inputs[0].apply(x), plan->exponent));
@@ -257,11 +250,7 @@ TEST(UfuncRules, ConvertingFunctionsUseTheConversionOfAsUnit) {
                 const UnitCollection& lead = swap ? *b : *a;
                 const Expected<UfuncPlan> plan = plan_ufunc(ufunc(name), a ? &*a : nullptr, b ? &*b : nullptr);
                 const Expected<double> want = converted_value(swap ? quantity(a, 7.25) : quantity(b, 7.25), lead);
-                ASSERT_EQ(plan.has_value(), want.has_value()) << name << ua << ub;
-                if (!want) {
-                    EXPECT_EQ(plan.error().message(), want.error().message());
-                    continue;
-                }
+                if (!both_succeed(plan, want, describe(name, ua, ub, 7.25, 7.25))) continue;
                 EXPECT_EQ(bits(plan->inputs[swap ? 0 : 1].apply(7.25)), bits(*want)) << name;
                 EXPECT_EQ(plan->inputs[swap ? 1 : 0].kind, Conversion::Kind::Same);
                 expect_same_units(plan->units, std::string(name) == "arctan2" ? *UnitCollection::from_unit_name("rad") : lead,

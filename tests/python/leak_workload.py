@@ -18,6 +18,19 @@ class Unprintable:
         raise ValueError("no text")
 
 
+def fails(call, *exc_types):
+    """An operation that must raise one of `exc_types`."""
+
+    def run():
+        try:
+            call()
+        except exc_types:
+            return
+        raise AssertionError("expected a failure")
+
+    return run
+
+
 def make_operations():
     quiet()
     q = (U("m") * 3.5).as_unit("ft2/m")
@@ -27,16 +40,6 @@ def make_operations():
     g = L("dB") * 20
     nan = U("m") * float("nan")
     bad = Unprintable()
-
-    def fails(call, *exc_types):
-        def run():
-            try:
-                call()
-            except exc_types:
-                return
-            raise AssertionError("expected a failure")
-
-        return run
 
     ok = [
         lambda: U("km/hr"), lambda: Tolvat.empty(), lambda: Tolvat.constant("c"),
@@ -86,16 +89,6 @@ def make_array_operations():
     x = np.arange(16.0)
     g = L("dB") * 20
 
-    def fails(call, *exc_types):
-        def run():
-            try:
-                call()
-            except exc_types:
-                return
-            raise AssertionError("expected a failure")
-
-        return run
-
     ok = [
         lambda: U("km/hr") * x, lambda: x * U("s"), lambda: a + b, lambda: b - a, lambda: a * b, lambda: a / 2,
         lambda: 2 / a, lambda: a**2, lambda: b**0.5, lambda: -a, lambda: +b, lambda: abs(c), lambda: a < b,
@@ -134,14 +127,25 @@ def quiet():
     sys.unraisablehook = lambda args: None
 
 
-def measure_rss(count, warmup, arrays=False):
+def measure(read, count, warmup, arrays=False):
+    """read() after `warmup` operations and again after `count` more."""
     ops = make_array_operations() if arrays else make_operations()
     run(ops, warmup)
     gc.collect()
-    before = resident_bytes()
+    before = read()
     run(ops, count)
     gc.collect()
-    return before, resident_bytes()
+    return before, read()
+
+
+def measure_rss(count, warmup, arrays=False):
+    """Resident memory before and after."""
+    return measure(resident_bytes, count, warmup, arrays)
+
+
+def measure_blocks(count, warmup, arrays=False):
+    """The interpreter's count of allocated blocks before and after."""
+    return measure(sys.getallocatedblocks, count, warmup, arrays)
 
 
 def measure_tracemalloc(count, warmup):

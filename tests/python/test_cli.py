@@ -226,17 +226,24 @@ class Terminal:
         self.seen = ""
         self.closed = False
 
+    def read(self, wait):
+        """What the converter writes within `wait` seconds: None when nothing comes, b"" once it
+        has closed the terminal."""
+        ready, _, _ = select.select([self.fd], [], [], wait)
+        if not ready:
+            return None
+        try:
+            return os.read(self.fd, 4096)
+        except OSError:  # the other side has gone
+            return b""
+
     def expect(self, text):
         """Reads until `text` has appeared since the last call; returns what came before it."""
         deadline = time.monotonic() + GUARD
         while text not in self.seen:
             assert time.monotonic() < deadline, f"waited for {text!r}, got {self.seen!r}"
-            ready, _, _ = select.select([self.fd], [], [], 1.0)
-            if ready:
-                try:
-                    chunk = os.read(self.fd, 4096)
-                except OSError:  # the other side has gone
-                    chunk = b""
+            chunk = self.read(1.0)
+            if chunk is not None:
                 assert chunk, f"ended while waiting for {text!r}, after {self.seen!r}"
                 self.seen += chunk.decode(errors="replace").replace("\r\n", "\n")
         before, _, self.seen = self.seen.partition(text)
@@ -249,33 +256,23 @@ class Terminal:
         """Reads what the converter writes until it closes the terminal (False) or has been
         silent for `quiet` seconds (True)."""
         while not self.closed:
-            ready, _, _ = select.select([self.fd], [], [], quiet)
-            if not ready:
+            chunk = self.read(quiet)
+            if chunk is None:
                 return True
-            try:
-                chunk = os.read(self.fd, 4096)
-            except OSError:
-                chunk = b""
             self.seen += chunk.decode(errors="replace").replace("\r\n", "\n")
             self.closed = not chunk
         return False
 
     def end(self):
         """The rest of the output and the exit status."""
-        rest = []
         while not self.closed:
-            ready, _, _ = select.select([self.fd], [], [], GUARD)
-            assert ready, "the converter did not end"
-            try:
-                chunk = os.read(self.fd, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            rest.append(chunk.decode(errors="replace"))
+            chunk = self.read(GUARD)
+            assert chunk is not None, "the converter did not end"
+            self.seen += chunk.decode(errors="replace").replace("\r\n", "\n")
+            self.closed = not chunk
         status = self.process.wait(timeout=GUARD)
         os.close(self.fd)
-        return self.seen + "".join(rest).replace("\r\n", "\n"), status
+        return self.seen, status
 
 
 def test_interactive_conversation_with_completion_history_and_ctrl_d():
@@ -320,13 +317,27 @@ def test_ctrl_c_ends_the_loop_cleanly():
     t.expect("You want: ")
     # Ctrl-C. A signal that lands just before the interpreter's line reader starts waiting is only
     # seen at the next one (the interpreter's race, not the converter's), so it is pressed again
-    # while the converter runs on.
+    # while the converter runs on; presses that come while it is ending, however slowly, change
+    # nothing.
     deadline = time.monotonic() + GUARD
     while t.running():
         assert time.monotonic() < deadline, "Ctrl-C did not end the converter"
         t.type("\x03")
     rest, status = t.end()
     assert status == 0 and "Traceback" not in rest and "KeyboardInterrupt" not in rest
+
+
+def test_ctrl_c_pressed_again_as_the_loop_ends_changes_nothing():
+    # However late a second Ctrl-C comes (a busy machine delays the first one's effect), the end
+    # stays clean: here the second press comes after the loop has ended, deterministically.
+    code = ("import builtins, os, signal, _tolvat.cli as cli\n"
+            "def press(prompt):\n    raise KeyboardInterrupt\n"
+            "builtins.input = press\n"
+            "status = cli.main(['-i'])\n"
+            "os.kill(os.getpid(), signal.SIGINT)\n"
+            "print('ended', status)\n")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=GUARD, env=ENV)
+    assert (out.returncode, out.stdout.split(), out.stderr) == (0, ["ended", "0"], "")
 
 
 def test_interactive_input_from_a_pipe():

@@ -2,9 +2,7 @@
 A leaked object per call would show as hundreds of kilobytes here; what remains is the
 interpreter's own caches and free lists, which do not grow with the count."""
 
-import gc
 import os
-import sys
 
 import pytest
 
@@ -14,13 +12,8 @@ import leak_workload as lw
 def test_tracemalloc_and_allocated_blocks_see_no_growth():
     growth, top = lw.measure_tracemalloc(count=30_000, warmup=5_000)
     assert growth < 64 * 1024, top
-    ops = lw.make_operations()
-    lw.run(ops, 10_000)
-    gc.collect()
-    before = sys.getallocatedblocks()
-    lw.run(ops, 60_000)
-    gc.collect()
-    assert sys.getallocatedblocks() - before < 500
+    before, after = lw.measure_blocks(count=60_000, warmup=10_000)
+    assert after - before < 500
 
 
 def under_address_sanitizer():
@@ -42,10 +35,5 @@ def test_resident_memory_does_not_grow():
 def test_array_operations_leave_no_objects_behind():
     # Every array operation's objects (arrays, buffers, temporaries of the step-by-step path) end
     # with it: the interpreter's count of allocated blocks stays where it was.
-    ops = lw.make_array_operations()
-    lw.run(ops, 5_000)
-    gc.collect()
-    before = sys.getallocatedblocks()
-    lw.run(ops, 30_000)
-    gc.collect()
-    assert sys.getallocatedblocks() - before < 500
+    before, after = lw.measure_blocks(count=30_000, warmup=5_000, arrays=True)
+    assert after - before < 500
