@@ -13,6 +13,7 @@
 #include "decimal_text.hpp"
 #include "memo.hpp"
 #include "quantity_arithmetic.hpp"
+#include "simple_simplify.hpp"
 #include "single_unit.hpp"
 #include "small_vector.hpp"
 #include "spellings.hpp"
@@ -89,6 +90,48 @@ std::size_t code_points_before(std::string_view text, std::size_t byte) noexcept
     return n;
 }
 
+void raise_to(Quantity& q, double p) {
+    if (p == 1.0) return;
+    q.unit = p == 0.0 ? UnitCollection() : UnitCollection::pow(q.unit, p);
+    if (q.value != 1.0) q.value = std::pow(q.value, p);
+}
+// A multiplier that a conversion may divide by: finite, not zero, and with all its digits.
+bool well_sized(double m) noexcept { return std::isnormal(m); }
+
+// value × the size of `from` ÷ the size of `to`, taken unit by unit: each unit's multiplier to
+// the change of its power. The running product is kept as a fraction and a power of two, so that
+// no partial product leaves the range of a double; only the result may.
+double rescaled_by_units(double value, const UnitCollection& from, const UnitCollection& to) {
+    int e = 0;
+    double fraction = std::frexp(value, &e);
+    long long twos = e;
+    auto take = [&](const SingleUnit& unit, double p) {
+        if (p == 0.0 || !std::isfinite(fraction)) return;
+        double factor = unit.multiplier_power(p);
+        if (!well_sized(factor) && unit.multiplier() > 0.0) {
+            // The power of this one unit leaves the range: its whole powers of two apart.
+            const double l = p * std::log2(unit.multiplier());
+            const double whole = std::floor(l);
+            if (!std::isfinite(whole)) {
+                factor = l > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+            } else {
+                factor = std::exp2(l - whole);
+                twos += static_cast<long long>(std::clamp(whole, -1e6, 1e6));
+            }
+        }
+        fraction = std::frexp(fraction * factor, &e);
+        twos += e;
+    };
+    for (const UnitEntry& entry : from.units()) {
+        const double* kept = to.find(entry.unit);
+        take(entry.unit, entry.power - (kept ? *kept : 0.0));
+    }
+    for (const UnitEntry& entry : to.units()) {
+        if (from.find(entry.unit) == nullptr) take(entry.unit, -entry.power);
+    }
+    return std::ldexp(fraction, static_cast<int>(std::clamp<long long>(twos, -100000, 100000)));
+}
+
 // The longest text a name can have: table names, symbols and aliases with the longest prefix
 // name, and a plural ending; longer spans are never looked up.
 std::size_t longest_table_name() noexcept {
@@ -145,23 +188,20 @@ private:
         // How the term being read (`term_`) goes on: each operand multiplies it or divides it
         // as it comes, left to right: after '/' it divides, after '*' or '×' it multiplies, and
         // after a 'per' every operand divides but those after a '/' of their own ("J per kg/K"
-        // is J·K/kg). An operand is a product (`operand_`: "W/m2 K" divides by m2·K), built
-        // whole before it joins the term, as the operators would build it.
-        bool term_used = false;     // something was read into the term
-        bool operand_used = false;  // something was read into the operand
-        bool divide = false;        // the operand being read divides
+        // is J·K/kg). The products of an operand go the same way as the operand ("W/m2 K"
+        // divides by K too).
+        bool term_used = false;  // something was read into the term
+        bool divide = false;     // the operand being read divides
         bool after_per = false;
         double pending_power = 1.0;                  // 'square' or 'cubic' before an atom
         bool has_unit = false;                       // the term holds a unit or a group
-        bool stashed = false;  // its sum, term and operand wait in `stash_` while a bracket inside is read
+        bool stashed = false;  // its sum and term wait in `stash_` while a bracket inside is read
     };
-    // The sum, term and operand of a frame that holds some while a bracket inside it is read.
-    // Only such frames take one, so that deep brackets around nothing ("((((m))))") cost a few
-    // bytes each.
+    // The sum and term of a frame that holds some while a bracket inside it is read. Only such
+    // frames take one, so that deep brackets around nothing ("((((m))))") cost a few bytes each.
     struct Stash {
         std::optional<Quantity> sum;
         Quantity term;
-        Quantity operand;
     };
 
     enum class AtomKind { Number, Name, Group };
@@ -240,60 +280,21 @@ private:
     // The error recorded by the failing step whose result is passed.
     Expected<Quantity, QuantityTextError> failed(bool) { return std::move(error_); }
 
-    // The values are worked out by the operators' own steps (multiply, divide, power), each of
-    // which brings its result to its simple simplification as it goes. Carrying the units as
-    // written to the end instead would convert the value once, through the multipliers of the
-    // whole collection, and those overflow where the operators' results do not: hr^42·kWh^18
-    // is near 1e300 in base units, and its value would come out as inf / inf.
-    bool step(Expected<Quantity>&& result, Quantity& into) {
-        if (!result) [[unlikely]] {
-            Error error = std::move(result).error();
-            // Powers out of range are reported for the whole text, wherever they arise.
-            if (error.kind == ErrorKind::PowerOverflow || error.kind == ErrorKind::NonFinitePower) {
-                error = Error::power_overflow(std::string(text_));
-            }
-            return arithmetic(std::move(error));
-        }
-        into = std::move(result).value();
-        return true;
-    }
-    bool raise_to(Quantity& q, double p) {
-        if (p == 1.0) return true;
-        if (p == 0.0) {
-            // Nothing of the units is left, not even entries at power 0; the value is 1.
-            q = Quantity{};
-            return true;
-        }
-        return step(power_by_number(q, p), q);
-    }
-    bool fold_atom(Frame& f, Quantity&& atom) {
-        if (!raise_to(atom, f.pending_power)) return false;
+    void fold_atom(Frame& f, Quantity&& atom) {
+        raise_to(atom, f.pending_power);
         f.pending_power = 1.0;
-        if (!f.operand_used) {
-            operand_ = std::move(atom);
-            f.operand_used = true;
-            return true;
-        }
-        return step(multiply(operand_, atom), operand_);
-    }
-    // The operand read so far joins the term.
-    bool end_operand(Frame& f) {
-        if (!f.operand_used) return true;
-        f.operand_used = false;
-        bool done = true;
         if (!f.term_used && !f.divide) {
-            term_ = std::move(operand_);
+            term_ = std::move(atom);
         } else if (f.divide) {
-            done = step(divide(term_, operand_), term_);
+            term_.unit = std::move(term_.unit) / atom.unit;
+            term_.value /= atom.value;
         } else {
-            done = step(multiply(term_, operand_), term_);
+            term_.unit = std::move(term_.unit) * atom.unit;
+            term_.value *= atom.value;
         }
-        operand_ = Quantity{};
         f.term_used = true;
-        return done;
     }
     bool end_term(Frame& f) {
-        if (!end_operand(f)) return false;
         if (!f.term_used) return true;
         if (f.negative) term_.value = -term_.value;
         f.negative = false;
@@ -312,13 +313,50 @@ private:
         return true;
     }
 
+    // The whole text's quantity in the simple simplification of its units, where every operation
+    // leaves its result. The value converts through the two collections' multipliers, as the
+    // operators convert it, while both are in range. Units written as they stand may be far out
+    // of it where their simplification is not: "ft^3.in^3/m^6.hr^42.kWh^18" is about 1e300 in
+    // base units, and the multiplier of the text's own product, taken in the text's order, may
+    // overflow (inf / inf) or underflow (0 / 0) on the way. Such a value is converted unit by
+    // unit: the units the simplification keeps at their powers cancel exactly.
+    bool to_simple_units(Quantity& q) {
+        double multiplier;
+        BaseExponents exponents;
+        switch (simple_simplify_kind(q.unit, multiplier, exponents)) {
+            case SimpleSimplifyKind::Keeps:
+                return true;
+            case SimpleSimplifyKind::Resums:
+                // The same units: the value stays.
+                q.unit.resum(exponents, multiplier);
+                return true;
+            case SimpleSimplifyKind::Drifts:  // the long way reports it
+            case SimpleSimplifyKind::Merges:
+                break;
+        }
+        Expected<UnitCollection> simpler = simple_simplify(q.unit);
+        if (!simpler) {
+            Error error = std::move(simpler).error();
+            if (error.kind == ErrorKind::PowerOverflow) error = Error::power_overflow(std::string(text_));
+            return arithmetic(std::move(error));
+        }
+        if (well_sized(q.unit.multiplier()) && well_sized(simpler->multiplier())) {
+            Expected<Quantity> converted = as_unit_internal(q, std::move(simpler).value());
+            if (!converted) return arithmetic(std::move(converted).error());
+            q = std::move(converted).value();
+            return true;
+        }
+        q.value = same_units(q.unit, *simpler) ? q.value : rescaled_by_units(q.value, q.unit, *simpler);
+        q.unit = std::move(simpler).value();
+        return true;
+    }
+
     std::string_view text_;
     std::span<const TextName> names_;
     QuantityTextError error_;
     // The sum and the term of the innermost frame.
     std::optional<Quantity> sum_;
     Quantity term_;
-    Quantity operand_;
     SmallVector<Stash, 2> stash_;
 };
 
@@ -687,7 +725,7 @@ bool Reader::read_postfix(std::size_t& i, Quantity& atom, AtomKind kind) {
             if (is_digit(at(k))) {
                 std::optional<double> d = read_decimal(k);
                 if (!d) return unexpected(k);
-                if (!raise_to(atom, sign * *d)) return false;
+                raise_to(atom, sign * *d);
                 i = k;
                 continue;
             }
@@ -706,7 +744,7 @@ bool Reader::read_postfix(std::size_t& i, Quantity& atom, AtomKind kind) {
                 any = true;
             }
             if (!any) return malformed("a superscript sign needs digits", i, k);
-            if (!raise_to(atom, sign * p)) return false;
+            raise_to(atom, sign * p);
             i = k;
             continue;
         }
@@ -717,7 +755,7 @@ bool Reader::read_postfix(std::size_t& i, Quantity& atom, AtomKind kind) {
             double p;
             if (!read_exponent(j, k, p)) return false;
             if (!std::isfinite(p)) return malformed("the power is out of range", j, k);
-            if (!raise_to(atom, p)) return false;
+            raise_to(atom, p);
             i = k;
             continue;
         }
@@ -725,7 +763,7 @@ bool Reader::read_postfix(std::size_t& i, Quantity& atom, AtomKind kind) {
             const std::size_t end = segment_end(j);
             const std::string_view word = text_.substr(j, end - j);
             if (word == "squared" || word == "cubed") {
-                if (!raise_to(atom, word == "squared" ? 2.0 : 3.0)) return false;
+                raise_to(atom, word == "squared" ? 2.0 : 3.0);
                 i = end;
                 continue;
             }
@@ -788,11 +826,10 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                 continue;
             }
             if (c == U'(' || c == U'[') {
-                if (f.term_used || f.operand_used || sum_) {
-                    stash_.push_back(Stash{std::move(sum_), std::move(term_), std::move(operand_)});
+                if (f.term_used || sum_) {
+                    stash_.push_back(Stash{std::move(sum_), std::move(term_)});
                     sum_.reset();
                     term_ = Quantity{};
-                    operand_ = Quantity{};
                     f.stashed = true;
                 }
                 Frame inner;
@@ -830,7 +867,6 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                     }
                     case Word::Per:
                         // "per second" on its own: one per second.
-                        if (!end_operand(f)) return failed(false);
                         f.term_used = true;
                         f.after_per = true;
                         f.divide = true;
@@ -847,7 +883,7 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                     case Word::Cubed:
                         return failed(malformed("'" + std::string(text_.substr(i, end - i)) + "' follows no unit", i, end));
                 }
-            } else if (c == U'/' && !required && !f.term_used && !f.operand_used) {
+            } else if (c == U'/' && !required && !f.term_used) {
                 // A '/' that begins a term or a bracket: one over what follows ("/min", as in UCUM).
                 f.term_used = true;
                 f.divide = true;
@@ -866,7 +902,7 @@ Expected<Quantity, QuantityTextError> Reader::run() {
             if (!read_postfix(i, atom, kind)) return failed(false);
             Frame& into = frames[frames.size() - 1];
             into.has_unit = into.has_unit || kind != AtomKind::Number;
-            if (!fold_atom(into, std::move(atom))) return failed(false);
+            fold_atom(into, std::move(atom));
             want_operand = false;
             required = false;
             after_dot = false;
@@ -892,6 +928,7 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                 arithmetic(Error::power_overflow(std::string(text_)));
                 return failed(false);
             }
+            if (!to_simple_units(total)) return failed(false);
             return total;
         }
         if (c == U')' || c == U']') {
@@ -910,18 +947,16 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                 Stash& saved = stash_[stash_.size() - 1];
                 sum_ = std::move(saved.sum);
                 term_ = std::move(saved.term);
-                operand_ = std::move(saved.operand);
                 stash_.erase_at(stash_.size() - 1);
                 parent.stashed = false;
             }
             i += len;
             if (!read_postfix(i, group, AtomKind::Group)) return failed(false);
             frames[frames.size() - 1].has_unit = true;
-            if (!fold_atom(frames[frames.size() - 1], std::move(group))) return failed(false);
+            fold_atom(frames[frames.size() - 1], std::move(group));
             continue;
         }
         if (c == U'/' || c == U'\u00D7' || (c == U'*' && at(i + 1) != U'*')) {
-            if (!end_operand(f)) return failed(false);
             f.divide = (c == U'/') != f.after_per;
             set_op(i, i + len);
             i += len;

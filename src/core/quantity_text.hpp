@@ -56,9 +56,9 @@ struct QuantityTextError {
     Error error;               // Arithmetic
 };
 
-// The quantity the whole text stands for: what the library's operators give when they take the
-// text's steps in its order (each product, quotient and power simply simplified as it is made,
-// so "m/km" cancels while "W/m2.K" stays as written), and a sum in its first term's units.
+// The quantity the whole text stands for, in the simple simplification of its units as every
+// operation leaves its result ("m/km" cancels, "W/m2.K" stays as written); a sum is in its first
+// term's units after the library's addition.
 Expected<Quantity, QuantityTextError> parse_quantity_text(std::string_view text,
                                                           std::span<const TextName> names = {});
 

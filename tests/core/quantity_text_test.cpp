@@ -204,10 +204,10 @@ TEST(QuantityText, ExtraNamesComeFirstAndAnythingLongOrDeepIsRead) {
     EXPECT_FALSE(parse_quantity_text(std::string(100000, '(')).has_value());
 }
 
-TEST(QuantityText, ValuesComeThroughTheOperatorsStepsWhereWholeUnitsOverflow) {
+TEST(QuantityText, ValuesStayRightWhereTheWholeUnitsLeaveTheRangeOfADouble) {
     // hr^42·kWh^18·min^21/g^3·lb^3 is about 1e315 in base units: its multiplier is inf, or 0 in
-    // a denominator. What cancels inside a bracket must convert there, as the operators would
-    // convert it, and not through the multipliers of the whole text (inf / inf, or 0 / 0).
+    // a denominator. What cancels must still convert the value exactly, not as inf / inf or
+    // 0 / 0 through the multipliers of the whole text; the operators give these values.
     struct Case {
         const char* text;
         const char* units;  // as printed
