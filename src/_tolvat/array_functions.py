@@ -155,12 +155,8 @@ def _where(func, condition, *xy):
 
 @_implements("clip")
 def _clip(func, a, a_min=None, a_max=None, *args, **kwargs):
-    for name in ("min", "max"):  # NumPy 2.1 spells the bounds min= and max= as well
-        if name in kwargs:
-            if name == "min":
-                a_min = kwargs.pop(name)
-            else:
-                a_max = kwargs.pop(name)
+    # NumPy 2.1 spells the bounds min= and max= as well.
+    a_min, a_max = kwargs.pop("min", a_min), kwargs.pop("max", a_max)
     lead = _lead(a, a_min, a_max)
     out = kwargs.pop("out", None)
     result = with_units(func(in_units(a, lead), _in(a_min, lead), _in(a_max, lead), *args, **kwargs), lead)

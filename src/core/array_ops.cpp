@@ -8,6 +8,7 @@
 #include "rounding.hpp"
 #include "simple_simplify.hpp"
 #include "simplify.hpp"
+#include "ufunc_rules.hpp"
 
 namespace tolvat {
 namespace {
@@ -15,34 +16,22 @@ namespace {
 // The closing step of the one-value path (simple_simplify of a quantity), as a plan: the units it
 // ends in and the conversion it applies to the value.
 Expected<ElementPlan> closing_plan(UnitCollection&& raw) {
+    Expected<ClosingPlan> closing = plan_closing_step(std::move(raw));
+    if (!closing) return std::move(closing).error();
     ElementPlan plan;
-    double multiplier;
-    BaseExponents exponents;
-    switch (simple_simplify_kind(raw, multiplier, exponents)) {
-        case SimpleSimplifyKind::Keeps:
-            plan.unit = std::move(raw);
-            return plan;
-        case SimpleSimplifyKind::Resums:
-            raw.resum(exponents, multiplier);
-            plan.unit = std::move(raw);
-            return plan;
-        case SimpleSimplifyKind::Drifts:
-        case SimpleSimplifyKind::Merges:
-            break;
-    }
-    Expected<UnitCollection> simpler = simple_simplify(raw);
-    if (!simpler) return std::move(simpler).error();
-    Expected<Conversion> conversion = conversion_between(raw, *simpler);
-    if (!conversion) return std::move(conversion).error();
-    plan.unit = std::move(simpler).value();
-    plan.closing = *conversion;
+    plan.unit = std::move(closing->units);
+    plan.closing = closing->conversion;
     return plan;
 }
 
-// As the one-value path names a power overflow of a result: by its operands.
+// As the one-value path names a power overflow of a result: by its operands. `second()` gives
+// the second operand's text, made only for that error.
+template <typename SecondText>
 Expected<ElementPlan> named(Expected<ElementPlan>&& plan, const UnitCollection& first, const char* op,
-                            const std::string& second) {
-    if (!plan && plan.error().kind == ErrorKind::PowerOverflow) return Error::power_overflow(as_string(first) + op + second);
+                            SecondText second) {
+    if (!plan && plan.error().kind == ErrorKind::PowerOverflow) {
+        return Error::power_overflow(as_string(first) + op + second());
+    }
     return std::move(plan);
 }
 
@@ -185,11 +174,11 @@ Expected<ElementPlan> plan_binary(ElementOp op, const UnitCollection& self, cons
             return plan;
         }
         case ElementOp::Multiply:
-            return named(closing_plan(self * other), self, " * ", as_string(other));
+            return named(closing_plan(self * other), self, " * ", [&] { return as_string(other); });
         case ElementOp::Divide:
-            return named(closing_plan(self / other), self, " / ", as_string(other));
+            return named(closing_plan(self / other), self, " / ", [&] { return as_string(other); });
         case ElementOp::ReflectedDivide:
-            return named(closing_plan(other / self), other, " / ", as_string(self));
+            return named(closing_plan(other / self), other, " / ", [&] { return as_string(self); });
         case ElementOp::Power:
         case ElementOp::ReflectedPower:
             break;
@@ -208,7 +197,8 @@ Expected<ElementPlan> plan_power(const UnitCollection& base, double p) {
         plan.exponent_finite = false;
         return plan;
     }
-    Expected<ElementPlan> plan = named(closing_plan(UnitCollection::pow(base, p)), base, " ** ", number_text(p));
+    Expected<ElementPlan> plan =
+        named(closing_plan(UnitCollection::pow(base, p)), base, " ** ", [&] { return number_text(p); });
     if (plan) plan->exponent = p;
     return plan;
 }

@@ -422,6 +422,18 @@ PyObject* general_ufunc(const UfuncCall& call) noexcept {
     // A reduction to one number gives a quantity of one value, as indexing one element does.
     if (reduction) any_array = false;
 
+    // sqrt, square and reciprocal of a quantity over a contiguous float64 array: one loop of our
+    // own, which gives what the ufunc gives (each is one IEEE operation), closing step included.
+    if (const std::optional<FixedPowerFn> fn = fused_power_of(*call.info);
+        fn && call.kwargs == nullptr && call.kind == Method::Call && inputs[0].array &&
+        plan.inputs[0].kind == Conversion::Kind::Same) {
+        std::optional<PyObject*> fused = fused_fixed_power(api, inputs[0].array.get(), *fn, plan.output);
+        if (fused) {
+            if (*fused == nullptr) return nullptr;
+            return new_tolvat_array(type, Quantity{std::move(plan.units), 1.0}, *fused);
+        }
+    }
+
     // out=, taken out of the keywords: NumPy writes into a plain array itself, a quantity's array
     // is filled here in the quantity's units.
     PyObject* out_quantity = nullptr;
@@ -489,16 +501,6 @@ PyObject* general_ufunc(const UfuncCall& call) noexcept {
         return Py_NewRef(out_quantity);
     }
 
-    // sqrt, square and reciprocal of a contiguous float64 array: one loop of our own, which gives
-    // what the ufunc gives (each is one IEEE operation) without a second pass for the closing step.
-    if (const std::optional<FixedPowerFn> fn = fused_power_of(*call.info);
-        fn && !kwargs && call.kind == Method::Call && any_array && plan.inputs[0].kind == Conversion::Kind::Same) {
-        std::optional<PyObject*> fused = fused_fixed_power(api, PyTuple_GET_ITEM(args.get(), 0), *fn, plan.output);
-        if (fused) {
-            if (*fused == nullptr) return nullptr;
-            return new_tolvat_array(type, Quantity{std::move(plan.units), 1.0}, *fused);
-        }
-    }
     Ref result(kwargs ? PyObject_Call(callable.get(), args.get(), kwargs.get())
                       : PyObject_Vectorcall(callable.get(), &PyTuple_GET_ITEM(args.get(), 0),
                                             static_cast<std::size_t>(call.ninputs), nullptr));

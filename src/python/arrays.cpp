@@ -121,11 +121,20 @@ namespace {
 
 // The type has the attribute `name`, and it is not None.
 bool type_has(PyTypeObject* type, const char* name) noexcept {
-    PyObject* value = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), name);
+    PyObject* value = nullptr;
+#if PY_VERSION_HEX >= 0x030D0000
+    // Without an AttributeError made and dropped for every type that lacks it.
+    if (PyObject_GetOptionalAttrString(reinterpret_cast<PyObject*>(type), name, &value) <= 0) {
+        PyErr_Clear();
+        return false;
+    }
+#else
+    value = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), name);
     if (value == nullptr) {
         PyErr_Clear();
         return false;
     }
+#endif
     const bool has = value != Py_None;
     Py_DECREF(value);
     return has;
@@ -160,6 +169,11 @@ bool is_array_like(const NumpyApi* api, PyObject* obj) noexcept {
     if (is_exact_ndarray(api, obj)) return true;
     if (api == nullptr && std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") == 0) return true;
     if (is_tolvat(obj) || is_log_tolvat(obj) || PyFloat_Check(obj) || PyLong_Check(obj) || PyUnicode_Check(obj)) {
+        return false;
+    }
+    // The other operands met most (q == None, q * [1, 2]) are no arrays, without a look at their type.
+    if (obj == Py_None || PyTuple_CheckExact(obj) || PyList_CheckExact(obj) || PyDict_CheckExact(obj) ||
+        PyComplex_CheckExact(obj) || PyBytes_CheckExact(obj)) {
         return false;
     }
     PyTypeObject* type = Py_TYPE(obj);

@@ -14,9 +14,9 @@
 namespace tolvat::py {
 namespace {
 
-PyObject* type_name_error(PyObject* self, const char* format) noexcept {
+// The TypeError Python raises for an object without the protocol, with `format` naming the type.
+PyObject* type_name_error(const char* format) noexcept {
     PyErr_Format(PyExc_TypeError, format, "Tolvat");
-    (void)self;
     return nullptr;
 }
 
@@ -42,7 +42,6 @@ PyObject* array_attribute(PyObject* self, const char* name) noexcept {
     if (!array) return nullptr;
     return PyObject_GetAttrString(array.get(), name);
 }
-
 
 // The quantity an item or a slice of the array stands for: one value, or an array.
 PyObject* item_quantity(PyTypeObject* type, const NumpyApi* api, Quantity&& units, Ref&& item) noexcept {
@@ -119,7 +118,7 @@ PyObject* tolvat_wrap(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, Py
 
 Py_ssize_t tolvat_length(PyObject* self) noexcept {
     if (!as_tolvat(self)->has_array) {
-        type_name_error(self, "object of type '%s' has no len()");
+        type_name_error("object of type '%s' has no len()");
         return -1;
     }
     Quantity units;
@@ -129,7 +128,7 @@ Py_ssize_t tolvat_length(PyObject* self) noexcept {
 }
 
 PyObject* tolvat_subscript(PyObject* self, PyObject* key) noexcept {
-    if (!as_tolvat(self)->has_array) return type_name_error(self, "'%s' object is not subscriptable");
+    if (!as_tolvat(self)->has_array) return type_name_error("'%s' object is not subscriptable");
     PyTypeObject* type = Py_TYPE(self);
     const NumpyApi* api = numpy_for(type);
     if (api == nullptr) return nullptr;
@@ -143,7 +142,7 @@ PyObject* tolvat_subscript(PyObject* self, PyObject* key) noexcept {
 
 int tolvat_assign_subscript(PyObject* self, PyObject* key, PyObject* value) noexcept {
     if (!as_tolvat(self)->has_array) {
-        type_name_error(self, "'%s' object does not support item assignment");
+        type_name_error("'%s' object does not support item assignment");
         return -1;
     }
     if (value == nullptr) {
@@ -166,7 +165,7 @@ int tolvat_assign_subscript(PyObject* self, PyObject* key, PyObject* value) noex
 }
 
 PyObject* tolvat_iter(PyObject* self) noexcept {
-    if (!as_tolvat(self)->has_array) return type_name_error(self, "'%s' object is not iterable");
+    if (!as_tolvat(self)->has_array) return type_name_error("'%s' object is not iterable");
     ModuleState* state = module_state_of(Py_TYPE(self));
     PyObject* support = state != nullptr ? support_module(state) : nullptr;
     if (support == nullptr) return nullptr;
@@ -180,6 +179,5 @@ int tolvat_bool(PyObject* self) noexcept {
     if (!array) return -1;
     return PyObject_IsTrue(array.get());  // NumPy's rule: one element, or ambiguous
 }
-
 
 }  // namespace tolvat::py

@@ -138,7 +138,8 @@ class Tolvat:
     # ---- inspection --------------------------------------------------------------------------
     @property
     def value(self) -> float:
-        """The number of the units, as stored (``float(q)``)."""
+        """The number of the units, as stored (``float(q)``); for a quantity over an array the array
+        itself, as ``as_number()`` gives it (typed as ``float`` here, being the same class)."""
 
     @property
     def units(self) -> Tolvat:

@@ -206,6 +206,7 @@ def test_array_functions_against_numpy_on_the_values():
     assert str(np.stack([m, m])) == "[[1 2]\n [1 2]] [m]"
     assert str(np.where(np.array([True, False]), m, U("km") * 1)) == "[1 1000] [m]"
     assert str(np.clip(m, U("cm") * 150, None)) == "[1.5 2] [m]"
+    assert str(np.clip(m, min=U("cm") * 150, max=U("km") * 0.0015)) == "[1.5 1.5] [m]"
     assert np.isclose(m, U("mm") * np.array([1000.0, 2001.0])).tolist() == [True, False]
     assert np.allclose(m, U("cm") * np.array([100.0, 200.0]))
     assert np.array_equal(m, U("cm") * np.array([100.0, 200.0]))
