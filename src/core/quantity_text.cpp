@@ -13,6 +13,7 @@
 #include "decimal_text.hpp"
 #include "memo.hpp"
 #include "quantity_arithmetic.hpp"
+#include "simple_simplify.hpp"
 #include "single_unit.hpp"
 #include "small_vector.hpp"
 #include "spellings.hpp"
@@ -94,6 +95,43 @@ void raise_to(Quantity& q, double p) {
     q.unit = p == 0.0 ? UnitCollection() : UnitCollection::pow(q.unit, p);
     if (q.value != 1.0) q.value = std::pow(q.value, p);
 }
+// A multiplier that a conversion may divide by: finite, not zero, and with all its digits.
+bool well_sized(double m) noexcept { return std::isnormal(m); }
+
+// value × the size of `from` ÷ the size of `to`, taken unit by unit: each unit's multiplier to
+// the change of its power. The running product is kept as a fraction and a power of two, so that
+// no partial product leaves the range of a double; only the result may.
+double rescaled_by_units(double value, const UnitCollection& from, const UnitCollection& to) {
+    int e = 0;
+    double fraction = std::frexp(value, &e);
+    long long twos = e;
+    auto take = [&](const SingleUnit& unit, double p) {
+        if (p == 0.0 || !std::isfinite(fraction)) return;
+        double factor = unit.multiplier_power(p);
+        if (!well_sized(factor) && unit.multiplier() > 0.0) {
+            // The power of this one unit leaves the range: its whole powers of two apart.
+            const double l = p * std::log2(unit.multiplier());
+            const double whole = std::floor(l);
+            if (!std::isfinite(whole)) {
+                factor = l > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+            } else {
+                factor = std::exp2(l - whole);
+                twos += static_cast<long long>(std::clamp(whole, -1e6, 1e6));
+            }
+        }
+        fraction = std::frexp(fraction * factor, &e);
+        twos += e;
+    };
+    for (const UnitEntry& entry : from.units()) {
+        const double* kept = to.find(entry.unit);
+        take(entry.unit, entry.power - (kept ? *kept : 0.0));
+    }
+    for (const UnitEntry& entry : to.units()) {
+        if (from.find(entry.unit) == nullptr) take(entry.unit, -entry.power);
+    }
+    return std::ldexp(fraction, static_cast<int>(std::clamp<long long>(twos, -100000, 100000)));
+}
+
 // The longest text a name can have: table names, symbols and aliases with the longest prefix
 // name, and a plural ending; longer spans are never looked up.
 std::size_t longest_table_name() noexcept {
@@ -272,6 +310,44 @@ private:
             sum_ = std::move(total).value();
         }
         term_ = Quantity{};
+        return true;
+    }
+
+    // The whole text's quantity in the simple simplification of its units, where every operation
+    // leaves its result. The value converts through the two collections' multipliers, as the
+    // operators convert it, while both are in range. Units written as they stand may be far out
+    // of it where their simplification is not: "ft^3.in^3/m^6.hr^42.kWh^18" is about 1e300 in
+    // base units, and the multiplier of the text's own product, taken in the text's order, may
+    // overflow (inf / inf) or underflow (0 / 0) on the way. Such a value is converted unit by
+    // unit: the units the simplification keeps at their powers cancel exactly.
+    bool to_simple_units(Quantity& q) {
+        double multiplier;
+        BaseExponents exponents;
+        switch (simple_simplify_kind(q.unit, multiplier, exponents)) {
+            case SimpleSimplifyKind::Keeps:
+                return true;
+            case SimpleSimplifyKind::Resums:
+                // The same units: the value stays.
+                q.unit.resum(exponents, multiplier);
+                return true;
+            case SimpleSimplifyKind::Drifts:  // the long way reports it
+            case SimpleSimplifyKind::Merges:
+                break;
+        }
+        Expected<UnitCollection> simpler = simple_simplify(q.unit);
+        if (!simpler) {
+            Error error = std::move(simpler).error();
+            if (error.kind == ErrorKind::PowerOverflow) error = Error::power_overflow(std::string(text_));
+            return arithmetic(std::move(error));
+        }
+        if (well_sized(q.unit.multiplier()) && well_sized(simpler->multiplier())) {
+            Expected<Quantity> converted = as_unit_internal(q, std::move(simpler).value());
+            if (!converted) return arithmetic(std::move(converted).error());
+            q = std::move(converted).value();
+            return true;
+        }
+        q.value = same_units(q.unit, *simpler) ? q.value : rescaled_by_units(q.value, q.unit, *simpler);
+        q.unit = std::move(simpler).value();
         return true;
     }
 
@@ -852,6 +928,7 @@ Expected<Quantity, QuantityTextError> Reader::run() {
                 arithmetic(Error::power_overflow(std::string(text_)));
                 return failed(false);
             }
+            if (!to_simple_units(total)) return failed(false);
             return total;
         }
         if (c == U')' || c == U']') {

@@ -56,8 +56,9 @@ struct QuantityTextError {
     Error error;               // Arithmetic
 };
 
-// The quantity the whole text stands for. The units are kept as written (no simplification),
-// except that a sum is in its first term's units after the library's addition.
+// The quantity the whole text stands for, in the simple simplification of its units as every
+// operation leaves its result ("m/km" cancels, "W/m2.K" stays as written); a sum is in its first
+// term's units after the library's addition.
 Expected<Quantity, QuantityTextError> parse_quantity_text(std::string_view text,
                                                           std::span<const TextName> names = {});
 
