@@ -1,5 +1,6 @@
 #include "unit_collection.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -91,9 +92,29 @@ UnitCollection UnitCollection::pow(const UnitCollection& collection, double n) {
     return result;
 }
 
+void UnitCollection::recompute_exponents() noexcept {
+    exponents_ = BaseExponents{};
+    for (const UnitEntry& entry : units_) {
+        const BaseExponents& e = entry.unit.exponents();
+        for (std::size_t k = 0; k < kBaseDimensionCount; ++k) exponents_[k] += entry.power * e[k];
+    }
+}
+
+namespace {
+
+// Dimensions of this size and more may lose, in a sum, more than the rounding of their result.
+constexpr double kLargeExponent = 67108864.0;  // 2^26
+
+}  // namespace
+
 UnitCollection operator*(UnitCollection a, const UnitCollection& b) {
     for (const UnitEntry& entry : b.units_) accumulate(a.units_, entry.unit, entry.power);
-    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) a.exponents_[i] += b.exponents_[i];
+    double largest = 0.0;
+    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
+        largest = std::max(largest, std::max(std::fabs(a.exponents_[i]), std::fabs(b.exponents_[i])));
+        a.exponents_[i] += b.exponents_[i];
+    }
+    if (largest >= kLargeExponent) [[unlikely]] a.recompute_exponents();
     a.multiplier_ *= b.multiplier_;
     return a;
 }
@@ -103,7 +124,12 @@ UnitCollection operator/(UnitCollection a, const UnitCollection& b) {
         // Subtracting from an existing entry and inserting -p are the same accumulation of -p.
         accumulate(a.units_, entry.unit, -entry.power);
     }
-    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) a.exponents_[i] -= b.exponents_[i];
+    double largest = 0.0;
+    for (std::size_t i = 0; i < kBaseDimensionCount; ++i) {
+        largest = std::max(largest, std::max(std::fabs(a.exponents_[i]), std::fabs(b.exponents_[i])));
+        a.exponents_[i] -= b.exponents_[i];
+    }
+    if (largest >= kLargeExponent) [[unlikely]] a.recompute_exponents();
     a.multiplier_ /= b.multiplier_;
     return a;
 }

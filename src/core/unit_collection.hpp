@@ -87,6 +87,10 @@ public:
     bool same_entries(const UnitCollection& other) const noexcept;
 
 private:
+    // The dimension summed afresh from the entries. A product or quotient takes it as the sum of
+    // its operands' dimensions, which is exact for powers of ordinary size; where large powers
+    // cancel (V^1e19 / V^1e19) that sum keeps only their rounding, and the entries are the truth.
+    void recompute_exponents() noexcept;
     UnitEntries units_;
     BaseExponents exponents_;
     double multiplier_;

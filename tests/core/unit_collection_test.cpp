@@ -124,6 +124,17 @@ TEST(UnitAlgebra, MultiplicationKeepsDistinctUnitsAndDropsZeroPowers) {
     EXPECT_EQ((zero * UnitCollection()).multiplier(), 1.0);
 }
 
+TEST(UnitAlgebra, LargePowersThatCancelLeaveTheDimensionOfWhatRemains) {
+    // The sum of the operands' dimensions would keep only the rounding of the large powers.
+    const UnitCollection volts = UnitCollection::pow(parse("V"), 9633333333056333305.0);
+    const UnitCollection inverse = UnitCollection::pow(parse("V"), -9633333333056333305.0);
+    for (const UnitCollection& c : {(volts * parse("m")) / volts, (volts * parse("m")) * inverse,
+                                    (parse("m") / volts) * volts}) {
+        EXPECT_EQ(powers(c), (Powers{{"m", 1}}));
+        EXPECT_TRUE(exponents_equal(c.exponents(), parse("m").exponents()));
+    }
+}
+
 TEST(UnitAlgebra, RealPowersScaleEntriesDimensionAndSize) {
     const UnitCollection root = UnitCollection::pow(parse("m/s"), 0.5);
     EXPECT_EQ(powers(root), (Powers{{"m", 0.5}, {"s", -0.5}}));
