@@ -16,6 +16,7 @@ import os
 import pathlib
 import re
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -113,14 +114,16 @@ def browser():
     binary = next((shutil.which(name) for name in (os.environ.get("CHROMIUM"), "chromium", "chromium-browser",
                                                    "google-chrome") if name and shutil.which(name)), None)
     assert binary, "no Chromium: install Debian's chromium package, or set CHROMIUM"
-    with tempfile.TemporaryDirectory() as profile:
+    # Chromium's helper processes may still write into the profile for a moment after the browser
+    # ends: they are ended with it (one process group), and the folder's removal does not wait.
+    with tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as profile:
         log = open(pathlib.Path(profile) / "chromium.log", "wb")
         process = subprocess.Popen(
             [binary, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
              "--no-default-browser-check", "--disable-extensions", "--allow-file-access-from-files",
              "--remote-debugging-address=127.0.0.1", "--remote-debugging-port=0",
              f"--user-data-dir={profile}", "about:blank"],
-            stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+            stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
         try:
             # Chromium writes the port it listens on, and the browser's path, into the profile.
             port_file = pathlib.Path(profile) / "DevToolsActivePort"
@@ -140,6 +143,10 @@ def browser():
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
+            try:
+                os.killpg(process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
             log.close()
 
 
