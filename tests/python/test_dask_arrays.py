@@ -7,9 +7,8 @@ from distributed import Client, LocalCluster
 
 from tolvat import Tolvat
 
-# Ten chunks: enough for the two workers to share the work; the size of each does not matter.
-N = 1_000_000
-CHUNK = 100_000
+N = 10_000_000
+CHUNK = 1_000_000
 
 
 def lengths(arange):
@@ -48,4 +47,4 @@ def test_a_local_cluster_of_two_workers_computes_what_numpy_computes():
             np.max(q_np + r_np).as_number()]
     for g, w in zip(got, want):
         assert np.asarray(g).tobytes() == np.asarray(w).tobytes()
-    assert str(np.sum(q_np.as_unit("m"))) == "499500000000 [m]"
+    assert str(np.sum(q_np.as_unit("m"))) == "4995000000000 [m]"
